@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QImage>
+
+#include <cstddef>
+#include <cstdint>
+
+// The decoded picture: 32-bit pixels, rows top-down, each pixel the bytes blue, green, red,
+// alpha in memory. The fourth byte is alpha only when hasAlpha() is set; otherwise it is 0xFF
+// and means nothing. Every decoded format is held at 32 bits per pixel, the depth that draws
+// fastest; palette and grey pictures are expanded on decode, so no colour table is needed to
+// draw or turn them. The pixels live in a QImage so that a decoder can fill them in place.
+class Image {
+public:
+    // Allocates a width x height picture. Returns false, leaving the image as it was, when a
+    // dimension is not positive, the picture exceeds maxPictureBytes() or memory runs out.
+    bool create(int32_t width, int32_t height, bool withAlpha);
+    // Takes the pixels of a decoded QImage, which must be Format_RGB32 or Format_ARGB32;
+    // hasAlpha follows the format. Returns false and stays empty for any other format.
+    bool adopt(QImage&& decoded);
+    // Empties the image and frees its pixels.
+    void destroy() { image_ = QImage(); }
+    void swap(Image& other) noexcept { image_.swap(other.image_); }
+
+    bool empty() const { return image_.isNull(); }
+    int32_t width() const { return image_.width(); }
+    int32_t height() const { return image_.height(); }
+    // Bytes from one row to the next.
+    int32_t pitch() const { return static_cast<int32_t>(image_.bytesPerLine()); }
+    int32_t bitsPerPixel() const { return empty() ? 0 : 32; }
+    bool hasAlpha() const { return image_.format() == QImage::Format_ARGB32; }
+
+    uint8_t* row(int32_t y) { return image_.scanLine(y); }
+    const uint8_t* row(int32_t y) const { return image_.constScanLine(y); }
+
+    // Read-only view for tests and drawing; the bytes are exactly the pixels above (after
+    // premultiplying, the colour bytes are premultiplied whatever the QImage format says).
+    const QImage& qimage() const { return image_; }
+
+    // The largest picture, in bytes of 32-bit pixels, that the viewer will hold: derived from
+    // the machine's memory so that a 100-megapixel photo opens and an absurd header cannot
+    // make the viewer allocate without bound.
+    static size_t maxPictureBytes();
+
+private:
+    QImage image_;
+};
