@@ -2,7 +2,9 @@
 
 namespace {
 
-int32_t trunc32(float v) { return static_cast<int32_t>(v); }
+int32_t trunc32(float v) {
+    return static_cast<int32_t>(v);
+}
 
 }  // namespace
 

@@ -1,0 +1,42 @@
+#include "render/image.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <limits>
+
+bool Image::create(int32_t width, int32_t height, bool withAlpha) {
+    if (width <= 0 || height <= 0)
+        return false;
+    if (static_cast<size_t>(width) * static_cast<size_t>(height) * 4 > maxPictureBytes())
+        return false;
+    QImage image(width, height, withAlpha ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    if (image.isNull())
+        return false;
+    image_ = std::move(image);
+    return true;
+}
+
+bool Image::adopt(QImage&& decoded) {
+    if (decoded.format() != QImage::Format_RGB32 && decoded.format() != QImage::Format_ARGB32)
+        return false;
+    image_ = std::move(decoded);
+    return true;
+}
+
+size_t Image::maxPictureBytes() {
+    // A quarter of the physical memory: several pictures of that size (the decoded one, the
+    // decoder's own buffers, a turned copy) still fit. Never below 1 GiB, so a 100-megapixel
+    // photo opens on small machines, and never above what a QImage can address.
+    static const size_t bound = [] {
+        const long pages = sysconf(_SC_PHYS_PAGES);
+        const long pageSize = sysconf(_SC_PAGESIZE);
+        size_t memory = pages > 0 && pageSize > 0
+                            ? static_cast<size_t>(pages) * static_cast<size_t>(pageSize)
+                            : size_t{4} << 30;
+        const size_t quarter = memory / 4;
+        const size_t qimageLimit = static_cast<size_t>(std::numeric_limits<int>::max());
+        return std::clamp(quarter, size_t{1} << 30, qimageLimit);
+    }();
+    return bound;
+}

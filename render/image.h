@@ -11,7 +11,7 @@
 // fastest; palette and grey pictures are expanded on decode, so no colour table is needed to
 // draw or turn them. The pixels live in a QImage so that a decoder can fill them in place.
 class Image {
-public:
+  public:
     // Allocates a width x height picture. Returns false, leaving the image as it was, when a
     // dimension is not positive, the picture exceeds maxPictureBytes() or memory runs out.
     bool create(int32_t width, int32_t height, bool withAlpha);
@@ -42,6 +42,6 @@ public:
     // make the viewer allocate without bound.
     static size_t maxPictureBytes();
 
-private:
+  private:
     QImage image_;
 };

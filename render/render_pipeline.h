@@ -9,7 +9,7 @@
 
 // Where the render draws: the picture surface's own image, in device pixels.
 class RenderTarget {
-public:
+  public:
     virtual ~RenderTarget() = default;
     // The surface's pixels (Format_RGB32, the surface's size in device pixels), or nullptr
     // when there is no surface to draw on.

@@ -56,7 +56,9 @@ void beginDrag(ZoomState& zoom, std::optional<CursorPos> cursor) {
     }
 }
 
-void endDrag(ZoomState& zoom) { zoom.isDragging = 0; }
+void endDrag(ZoomState& zoom) {
+    zoom.isDragging = 0;
+}
 
 void dragTo(ZoomState& zoom, std::optional<CursorPos> cursor) {
     if (!cursor)
