@@ -1,0 +1,93 @@
+// The key table and the context menu are data: these tests pin the bindings users rely on.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "commands/context_menu.h"
+#include "commands/key_table.h"
+
+namespace {
+
+struct KeyRow {
+    int key;
+    CommandId command;
+};
+
+TEST(KeyTable, EveryBoundKeyReachesItsCommand) {
+    const std::vector<KeyRow> rows = {
+        {Qt::Key_Left, ID_PREVIOUS},          {Qt::Key_Right, ID_NEXT},
+        {Qt::Key_Up, ID_ZOOM_IN},             {Qt::Key_Down, ID_ZOOM_OUT},
+        {Qt::Key_F, ID_FULL_SCREEN_TOGGLE},   {Qt::Key_Escape, ID_FULL_SCREEN_TOGGLE},
+        {Qt::Key_L, ID_ROTATE_LEFT},          {Qt::Key_R, ID_ROTATE_RIGHT},
+        {Qt::Key_Delete, ID_DELETE},          {Qt::Key_C, ID_BG_COLOR_TOGGLE},
+        {Qt::Key_O, ID_OPEN_WITH},            {Qt::Key_P, ID_PROPERTIES},
+        {Qt::Key_S, ID_SLIDESHOW_TOGGLE},
+    };
+    for (const KeyRow& row : rows) {
+        const KeyBinding* binding = findKeyBinding(row.key);
+        ASSERT_NE(binding, nullptr) << row.key;
+        EXPECT_EQ(binding->command, row.command) << row.key;
+        EXPECT_EQ(binding->onlyInFullScreen, row.key == Qt::Key_Escape) << row.key;
+    }
+}
+
+TEST(KeyTable, UnboundKeysAndPrintAndWebsiteHaveNoBinding) {
+    for (int key : {Qt::Key_Space, Qt::Key_Shift, Qt::Key_Control, Qt::Key_Return, Qt::Key_A,
+                    Qt::Key_Tab})
+        EXPECT_EQ(findKeyBinding(key), nullptr) << key;
+}
+
+TEST(KeyTable, OnlySLeavesTheSlideshowRunning) {
+    EXPECT_FALSE(keyStopsSlideshow(Qt::Key_S));
+    for (int key : {Qt::Key_Right, Qt::Key_Space, Qt::Key_Shift, Qt::Key_Escape})
+        EXPECT_TRUE(keyStopsSlideshow(key)) << key;
+}
+
+TEST(ContextMenu, ItemsTextsOrderAndSeparators) {
+    const std::vector<std::pair<CommandId, std::string>> expected = {
+        {ID_FULL_SCREEN_TOGGLE, "Full Screen Toggle  ( F )"},
+        {ID_NONE, ""},
+        {ID_ROTATE_LEFT, "Rotate Left  ( L )"},
+        {ID_ROTATE_RIGHT, "Rotate Right  ( R )"},
+        {ID_NONE, ""},
+        {ID_NEXT, "Next  ( Right )"},
+        {ID_PREVIOUS, "Previous  ( Left )"},
+        {ID_NONE, ""},
+        {ID_ZOOM_IN, "Zoom In  ( Up )"},
+        {ID_ZOOM_OUT, "Zoom Out  ( Down )"},
+        {ID_NONE, ""},
+        {ID_DELETE, "Delete  ( del )"},
+        {ID_OPEN_WITH, "Open With...  ( O )"},
+        {ID_NONE, ""},
+        {ID_SLIDESHOW_TOGGLE, "Slideshow Toggle ( S )"},
+        {ID_BG_COLOR_TOGGLE, "BG Color Toggle  ( C )"},
+        {ID_NONE, ""},
+        {ID_PROPERTIES, "Properties  ( P )"},
+        {ID_PRINT, "Print"},
+        {ID_NONE, ""},
+        {ID_WEBSITE, "Website"},
+        {ID_NONE, ""},
+        {ID_ABOUT, " &About Quillmere..."},
+    };
+    const auto items = contextMenuItems();
+    ASSERT_EQ(items.size(), expected.size());
+    for (size_t i = 0; i < items.size(); ++i) {
+        EXPECT_EQ(items[i].command, expected[i].first) << i;
+        EXPECT_EQ(items[i].text ? std::string(items[i].text) : std::string(), expected[i].second)
+            << i;
+    }
+}
+
+TEST(CommandIds, ValuesMatchTheMenuResource) {
+    EXPECT_EQ(ID_FULL_SCREEN_TOGGLE, 32776);
+    EXPECT_EQ(ID_DELETE, 32777);
+    EXPECT_EQ(ID_SLIDESHOW_TOGGLE, 32785);
+    EXPECT_EQ(ID_BG_COLOR_TOGGLE, 32786);
+    EXPECT_EQ(ID_PROPERTIES, 32792);
+    EXPECT_EQ(ID_WEBSITE, 32795);
+    EXPECT_EQ(ID_PRINT, 32796);
+    EXPECT_EQ(IDR_CONTEXT_MENU, 130);
+}
+
+}  // namespace

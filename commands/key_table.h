@@ -1,0 +1,20 @@
+#pragma once
+
+#include <Qt>
+
+#include "commands/command_ids.h"
+
+// What a key press does, looked up by key alone: modifiers never change a binding, so Ctrl+R
+// and Shift+R turn like R, and an auto-repeated press acts like a fresh one.
+struct KeyBinding {
+    Qt::Key key;
+    CommandId command;
+    // Esc leaves full screen but does nothing outside it.
+    bool onlyInFullScreen;
+};
+
+// The binding of a key, or nullptr for a key with no binding.
+const KeyBinding* findKeyBinding(int key);
+
+// Every key but S stops a running slideshow before its own action; S toggles it instead.
+bool keyStopsSlideshow(int key);
