@@ -1,0 +1,123 @@
+#include "catalogue/picture_list.h"
+
+#include <algorithm>
+#include <limits>
+#include <system_error>
+
+#include "catalogue/folder_scan.h"
+#include "catalogue/natural_order.h"
+#include "catalogue/utf8_decode.h"
+
+namespace {
+
+// requestedPath before an open has a path to ask for: no listed path can equal it.
+const std::filesystem::path kNoRequest = " ";
+
+bool indexInList(const PictureListState& list, int64_t index) {
+    return index >= 0 && index < static_cast<int64_t>(list.pictureList.size());
+}
+
+// The requested path in the form the scan will produce for it: absolute, and joined to its
+// folder with a single separator, so "dir//a.jpg" still finds dir/a.jpg. An empty argument
+// names the current directory itself, which lists it and matches no entry.
+std::filesystem::path absoluteRequest(const std::filesystem::path& requested) {
+    std::error_code error;
+    std::filesystem::path absolute = requested.empty()
+                                         ? std::filesystem::current_path(error) / ""
+                                         : std::filesystem::absolute(requested, error);
+    // Without a current directory the path stays as given; its folder then lists what it can.
+    if (error)
+        absolute = requested;
+    if (!absolute.has_filename())
+        return absolute;
+    return absolute.parent_path() / absolute.filename();
+}
+
+}  // namespace
+
+const std::filesystem::path* currentPath(const PictureListState& list) {
+    if (!indexInList(list, list.currentIndex))
+        return nullptr;
+    return &list.pictureList[static_cast<size_t>(list.currentIndex)];
+}
+
+void sortPictureList(PictureListState& list) {
+    std::sort(list.pictureList.begin(), list.pictureList.end(), pathLessNatural);
+}
+
+void locateRequested(PictureListState& list) {
+    const auto& entries = list.pictureList;
+    const auto match =
+        std::find_if(entries.begin(), entries.end(), [&](const std::filesystem::path& entry) {
+            return entry.native() == list.requestedPath.native();
+        });
+    if (match != entries.end())
+        list.currentIndex = static_cast<int32_t>(match - entries.begin());
+}
+
+void openPicture(PictureListState& list, std::optional<std::filesystem::path> requested,
+                 const std::filesystem::path& programFolder) {
+    list.requestedPath = kNoRequest;
+    if (requested) {
+        list.requestedPath = absoluteRequest(*requested);
+        const std::filesystem::path folder = list.requestedPath.parent_path();
+        scanFolder(list, folder, scanFromRequested);
+        scanFolder(list, folder, scanUntilRequested);
+    } else {
+        // Emptied here too, so a second open without a path can't list the folder twice.
+        list.pictureList.clear();
+        scanFolder(list, programFolder, scanUntilRequested);
+    }
+    sortPictureList(list);
+    locateRequested(list);
+}
+
+void stepNext(PictureListState& list) {
+    if (list.pictureList.empty()) {
+        if (list.currentIndex < std::numeric_limits<int32_t>::max())
+            ++list.currentIndex;
+        return;
+    }
+    const int64_t next = int64_t{list.currentIndex} + 1;
+    list.currentIndex = indexInList(list, next) ? static_cast<int32_t>(next) : 0;
+}
+
+void stepPrevious(PictureListState& list) {
+    const int64_t previous = int64_t{list.currentIndex} - 1;
+    const int32_t last = static_cast<int32_t>(list.pictureList.size()) - 1;
+    // With an empty list last is -1, which is where the step lands.
+    list.currentIndex = indexInList(list, previous) ? static_cast<int32_t>(previous) : last;
+}
+
+void removeCurrentEntry(PictureListState& list) {
+    if (!indexInList(list, list.currentIndex))
+        return;
+    list.pictureList.erase(list.pictureList.begin() + list.currentIndex);
+    if (list.pictureList.empty())
+        list.currentIndex = -1;
+    else if (!indexInList(list, list.currentIndex))
+        list.currentIndex = 0;
+}
+
+std::string titleFileName(const std::filesystem::path& path) {
+    const std::string& native = path.native();
+    const size_t separator = native.rfind('/');
+    const std::string_view name = separator == std::string::npos
+                                      ? std::string_view(native)
+                                      : std::string_view(native).substr(separator + 1);
+    static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+    std::string text;
+    text.reserve(name.size());
+    for (size_t pos = 0; pos < name.size();) {
+        char32_t codePoint = 0;
+        const size_t length = decodeUtf8(name, pos, codePoint);
+        if (length == 0) {
+            text += kReplacement;
+            ++pos;
+        } else {
+            text += name.substr(pos, length);
+            pos += length;
+        }
+    }
+    return text;
+}

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
+#include <string>
 #include <vector>
 
 // The picture list: the pictures of one folder in natural order and which one is shown.
@@ -19,3 +21,35 @@ struct PictureListState {
 // The current path, or nullptr when currentIndex lies outside the list (empty list, or a drop
 // that left a stale index).
 const std::filesystem::path* currentPath(const PictureListState& list);
+
+// Sorts pictureList ascending by pathLessNatural. The order is total, so the result does not
+// depend on the order the folder was listed in.
+void sortPictureList(PictureListState& list);
+
+// Sets currentIndex to the first entry whose native bytes equal requestedPath; leaves it
+// unchanged when no entry does.
+void locateRequested(PictureListState& list);
+
+// Rebuilds the list for one open. With a requested path (the command line's first argument or
+// a dropped file): the path is made absolute against the current directory (no link
+// resolution), becomes requestedPath, and its parent folder is listed, the requested picture
+// becoming current when it is one of the folder's pictures. An empty argument lists the
+// current directory. Without one: programFolder is listed and requestedPath stays " ".
+// currentIndex keeps its value when nothing is located. Draws nothing, sets no title.
+void openPicture(PictureListState& list, std::optional<std::filesystem::path> requested,
+                 const std::filesystem::path& programFolder);
+
+// Index arithmetic of the Next and Previous steps, wrapping at both ends. With an empty list
+// stepPrevious sets -1 and stepNext adds one (saturating). An index left outside a non-empty
+// list (by a drop) steps to the first entry (next) or the last one (previous).
+void stepNext(PictureListState& list);
+void stepPrevious(PictureListState& list);
+
+// Removes the current entry; the index then names the entry that followed it, 0 when the
+// removed one was last, or -1 when the list is empty. Does nothing while currentIndex lies
+// outside the list.
+void removeCurrentEntry(PictureListState& list);
+
+// The text after the last '/' of the path (the whole path without one), as UTF-8 for the
+// window title: every byte that is not part of valid UTF-8 becomes U+FFFD.
+std::string titleFileName(const std::filesystem::path& path);
