@@ -1,7 +1,185 @@
-// Placeholder until the decoders land.
 #include "render/decoder.h"
 
-DecodeStatus decodePicture(const std::filesystem::path&, Image& out) {
+#include <QBuffer>
+#include <QByteArray>
+#include <QImageReader>
+#include <QLoggingCategory>
+#include <QSysInfo>
+
+#include <turbojpeg.h>
+
+#include <algorithm>
+#include <array>
+#include <fstream>
+#include <limits>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <optional>
+#include <system_error>
+
+#include "render/jpeg2000_decoder.h"
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcRender, "quillmere.render")
+
+// The formats Qt may decode for us. Qt's plugins read more (SVG, ICO, TGA, ...), but the
+// picture list admits only these, and a file named .jpg must not reach, say, the SVG renderer.
+constexpr std::array<const char*, 5> kQtFormats = {"jpeg", "png", "gif", "bmp", "tiff"};
+
+// Header dimensions: nonsense fails, a real picture too large for us is out of memory.
+DecodeStatus checkDimensions(int64_t width, int64_t height) {
+    if (width <= 0 || height <= 0)
+        return DecodeStatus::Failed;
+    const uint64_t bytes = static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * 4;
+    return bytes <= Image::maxPictureBytes() ? DecodeStatus::Ok : DecodeStatus::OutOfMemory;
+}
+
+bool isJpeg(std::span<const uint8_t> data) {
+    return data.size() >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF;
+}
+
+// Qt refuses images over 128 MB by default. Its check counts its own intermediate format,
+// which for 16-bit-per-channel pictures is 8 bytes a pixel, so it gets twice our own bound;
+// our bound on the final 32-bit picture is checked separately before reading.
+void raiseQtAllocationLimit() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        const uint64_t mib = 2 * uint64_t{Image::maxPictureBytes()} >> 20;
+        QImageReader::setAllocationLimit(
+            static_cast<int>(std::min<uint64_t>(mib, std::numeric_limits<int>::max())));
+    });
+}
+
+// Brings any decoded QImage to the holder's two formats: straight ARGB32 when the picture
+// has alpha (palette transparency included), RGB32 otherwise. RGB32 and straight ARGB32
+// pass without a copy.
+DecodeStatus adoptDecoded(QImage&& image, Image& out) {
+    const QImage::Format target =
+        image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32;
+    if (image.format() != target)
+        image.convertTo(target);
+    if (image.isNull() || image.format() != target)
+        return DecodeStatus::OutOfMemory;
+    return out.adopt(std::move(image)) ? DecodeStatus::Ok : DecodeStatus::Failed;
+}
+
+DecodeStatus decodeWithQt(std::span<const uint8_t> data, Image& out) {
+    raiseQtAllocationLimit();
+    QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(data.data()),
+                                               static_cast<qsizetype>(data.size()));
+    QBuffer buffer(&bytes);
+    if (!buffer.open(QIODevice::ReadOnly))
+        return DecodeStatus::Failed;
+    QImageReader reader(&buffer);
+    reader.setDecideFormatFromContent(true);
+    reader.setAutoTransform(false);
+    const QByteArray format = reader.format();
+    if (std::none_of(kQtFormats.begin(), kQtFormats.end(),
+                     [&](const char* known) { return format == known; })) {
+        qCDebug(lcRender) << "not a picture format we decode:" << format;
+        return DecodeStatus::Failed;
+    }
+    // The header's claim is checked before Qt allocates anything for the pixels.
+    const QSize size = reader.size();
+    if (size.isValid()) {
+        if (const DecodeStatus status = checkDimensions(size.width(), size.height());
+            status != DecodeStatus::Ok)
+            return status;
+    }
+    QImage image;
+    if (!reader.read(&image) || image.isNull()) {
+        qCDebug(lcRender) << "decoding failed:" << reader.errorString();
+        return DecodeStatus::Failed;
+    }
+    return adoptDecoded(std::move(image), out);
+}
+
+struct TurboDeleter {
+    void operator()(void* handle) const { tjDestroy(handle); }
+};
+
+// Decodes a JPEG straight into the holder's pixels. Returns nothing when Qt should decode it
+// instead (CMYK and YCCK pictures, which TurboJPEG gives only as raw CMYK).
+std::optional<DecodeStatus> decodeWithTurboJpeg(std::span<const uint8_t> data, Image& out) {
+    std::unique_ptr<void, TurboDeleter> handle(tjInitDecompress());
+    if (!handle)
+        return std::nullopt;
+    const auto* jpeg = data.data();
+    const auto jpegSize = static_cast<unsigned long>(data.size());
+    int width = 0, height = 0, subsampling = 0, colourspace = 0;
+    if (tjDecompressHeader3(handle.get(), jpeg, jpegSize, &width, &height, &subsampling,
+                            &colourspace) != 0)
+        return DecodeStatus::Failed;
+    if (colourspace == TJCS_CMYK || colourspace == TJCS_YCCK)
+        return std::nullopt;
+    if (const DecodeStatus status = checkDimensions(width, height); status != DecodeStatus::Ok)
+        return status;
+    if (!out.create(width, height, false))
+        return DecodeStatus::OutOfMemory;
+    // RGB32 is a native 0xFFRRGGBB word, so its byte order follows the machine's.
+    const int pixelFormat = QSysInfo::ByteOrder == QSysInfo::LittleEndian ? TJPF_BGRX : TJPF_XRGB;
+    // A warning (a truncated scan, stray bytes) still leaves every row written, as Qt's
+    // reader does for the same file; only a hard error fails.
+    if (tjDecompress2(handle.get(), jpeg, jpegSize, out.row(0), width, out.pitch(), height,
+                      pixelFormat, 0) != 0 &&
+        tjGetErrorCode(handle.get()) != TJERR_WARNING) {
+        qCDebug(lcRender) << "jpeg decoding failed:" << tjGetErrorStr2(handle.get());
+        out.destroy();
+        return DecodeStatus::Failed;
+    }
+    return DecodeStatus::Ok;
+}
+
+// Reads the whole file, refusing one larger than the largest picture we would hold.
+DecodeStatus readFile(const std::filesystem::path& file, std::unique_ptr<uint8_t[]>& bytes,
+                      size_t& size) {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(file, error))
+        return DecodeStatus::Failed;
+    const uintmax_t length = std::filesystem::file_size(file, error);
+    if (error)
+        return DecodeStatus::Failed;
+    if (length > Image::maxPictureBytes())
+        return DecodeStatus::OutOfMemory;
+    std::ifstream stream(file, std::ios::binary);
+    if (!stream)
+        return DecodeStatus::Failed;
+    bytes.reset(new (std::nothrow) uint8_t[std::max<uintmax_t>(length, 1)]);
+    if (!bytes)
+        return DecodeStatus::OutOfMemory;
+    stream.read(reinterpret_cast<char*>(bytes.get()), static_cast<std::streamsize>(length));
+    // The file may have shrunk since it was measured; what was read is what we have.
+    size = static_cast<size_t>(stream.gcount());
+    return DecodeStatus::Ok;
+}
+
+}  // namespace
+
+DecodeStatus decodePictureData(std::span<const uint8_t> data, Image& out) {
     out.destroy();
-    return DecodeStatus::Failed;
+    DecodeStatus status = DecodeStatus::Failed;
+    if (isJpeg2000(data)) {
+        status = decodeJpeg2000(data, out);
+    } else if (std::optional<DecodeStatus> turbo;
+               isJpeg(data) && (turbo = decodeWithTurboJpeg(data, out))) {
+        status = *turbo;
+    } else {
+        status = decodeWithQt(data, out);
+    }
+    if (status != DecodeStatus::Ok)
+        out.destroy();
+    return status;
+}
+
+DecodeStatus decodePicture(const std::filesystem::path& file, Image& out) {
+    out.destroy();
+    std::unique_ptr<uint8_t[]> bytes;
+    size_t size = 0;
+    if (const DecodeStatus status = readFile(file, bytes, size); status != DecodeStatus::Ok) {
+        qCDebug(lcRender) << "cannot read" << file.c_str();
+        return status;
+    }
+    return decodePictureData(std::span<const uint8_t>(bytes.get(), size), out);
 }

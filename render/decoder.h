@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <span>
 
 #include "render/image.h"
 
@@ -16,3 +18,7 @@ enum class DecodeStatus {
 // channel (palette transparency included) come out with straight, unpremultiplied alpha.
 // Never allocates more than Image::maxPictureBytes() for the pixels.
 DecodeStatus decodePicture(const std::filesystem::path& file, Image& out);
+
+// Decodes a picture held in memory by the same rules, for callers that already hold the bytes
+// (tests, the fuzzer). The bytes are only read during the call.
+DecodeStatus decodePictureData(std::span<const uint8_t> data, Image& out);
