@@ -1,0 +1,165 @@
+#include "render/render_pipeline.h"
+
+#include <QLoggingCategory>
+
+#include <new>
+#include <string>
+
+#include "render/decoder.h"
+#include "render/fit_geometry.h"
+#include "render/pixel_ops.h"
+#include "render/resample.h"
+
+namespace {
+
+Q_LOGGING_CATEGORY(lcRender, "quillmere.render")
+
+// The alpha path is chosen by a plain case-sensitive search of the whole path, folders
+// included, for exactly these spellings.
+bool usesAlphaPath(const std::filesystem::path& file) {
+    const std::string& text = file.native();
+    for (const char* marker : {".png", ".PNG", ".gif", ".GIF"}) {
+        if (text.find(marker) != std::string::npos)
+            return true;
+    }
+    return false;
+}
+
+// The surface to draw on, or nullptr when there is none or it isn't 32 bits per pixel. A
+// 0 x 0 surface (a minimised window) is usable: there is just nothing to paint.
+QImage* usableSurface(RenderTarget* target) {
+    if (target == nullptr)
+        return nullptr;
+    QImage* surface = target->surfacePixels();
+    if (surface == nullptr || (!surface->isNull() && surface->depth() != 32))
+        return nullptr;
+    return surface;
+}
+
+// Decodes the current file into the picture and puts its EXIF turn into rotation. Returns
+// false, with loadFailed set and the picture empty, when the file doesn't decode.
+bool reloadPicture(const std::filesystem::path& file, RenderState& state, int32_t& rotation) {
+    state.resampled.invalidate();
+    state.currentPicture.destroy();
+    const DecodeStatus status = decodePicture(file, state.currentPicture);
+    if (status != DecodeStatus::Ok) {
+        qCDebug(lcRender) << "decode failed" << static_cast<int>(status) << file.c_str();
+        state.currentPicture.destroy();
+        state.loadFailed = 1;
+        return false;
+    }
+    state.alphaPremultiplied = 0;
+    state.loadFailed = 0;
+    rotation = rotationFromExif(readPictureExif(file, state.exifInfo), state.exifInfo);
+    return true;
+}
+
+// Makes the cache hold the resample for key, reusing it when nothing it depends on changed.
+// Returns false when its pixels can't be allocated; the picture is then not drawn.
+bool refreshResampled(RenderState& state, const ResampledCache::Key& key,
+                      const PixelRect& visible) {
+    ResampledCache& cache = state.resampled;
+    if (cache.valid && cache.key == key && cache.visible == visible)
+        return true;
+    cache.valid = false;
+    try {
+        cache.pixels.resize(static_cast<size_t>(visible.width) *
+                            static_cast<size_t>(visible.height));
+    } catch (const std::bad_alloc&) {
+        qCDebug(lcRender) << "no memory for the resampled picture";
+        return false;
+    }
+    resamplePicture(state.currentPicture, key.destination, visible, cache.pixels.data(),
+                    visible.width);
+    cache.key = key;
+    cache.visible = visible;
+    cache.valid = true;
+    return true;
+}
+
+// Puts the cached resample on the surface: blended over the background already there on the
+// alpha path when the picture has alpha, copied opaque otherwise.
+void compositeResampled(const ResampledCache& cache, bool blend, QImage& surface) {
+    const PixelRect& at = cache.visible;
+    for (int32_t y = 0; y < at.height; ++y) {
+        const uint32_t* src = cache.pixels.data() + static_cast<size_t>(y) * at.width;
+        auto* dst = reinterpret_cast<uint32_t*>(surface.scanLine(at.y + y)) + at.x;
+        if (blend)
+            blendPremultipliedOver(src, dst, at.width);
+        else
+            copyOpaque(src, dst, at.width);
+    }
+}
+
+void drawPicture(const std::filesystem::path& file, RenderState& state, QImage& surface) {
+    const int32_t width = surface.width();
+    const int32_t height = surface.height();
+    const Fit fit =
+        fitPicture(state.currentPicture.width(), state.currentPicture.height(), width, height);
+    const uint32_t background = backgroundColour(state.backgroundLevel);
+    const bool alphaPath = usesAlphaPath(file);
+    if (alphaPath) {
+        // The whole frame starts as background, which covers the margins as well.
+        fillSolid(surface, {0, 0, width, height}, background);
+        if (state.alphaPremultiplied == 0) {
+            // Set first: the conversion is tried once per decoded picture, whatever happens.
+            state.alphaPremultiplied = 1;
+            premultiplyAlpha(state.currentPicture);
+        }
+    } else {
+        for (const PixelRect& strip :
+             marginStrips(fit, width, height, state.zoomFactor, state.panX, state.panY))
+            fillSolid(surface, strip, background);
+    }
+    const PixelRect dest = destinationRect(fit, state.zoomFactor, state.panX, state.panY);
+    const PixelRect visible = visiblePart(dest, width, height);
+    if (visible.width == 0 || state.currentPicture.empty())
+        return;
+    const ResampledCache::Key key{state.currentPicture.qimage().cacheKey(),
+                                  dest,
+                                  width,
+                                  height,
+                                  alphaPath,
+                                  state.alphaPremultiplied};
+    if (!refreshResampled(state, key, visible))
+        return;
+    compositeResampled(state.resampled, alphaPath && state.currentPicture.hasAlpha(), surface);
+}
+
+}  // namespace
+
+int32_t renderPicture(const PictureListState& list, RenderState& state, RenderTarget* target,
+                      int32_t reload, int32_t rotation) {
+    const std::filesystem::path* file = currentPath(list);
+    if (file == nullptr) {
+        fillBackground(state, target);
+        return -1;
+    }
+    if (reload == 0 && !reloadPicture(*file, state, rotation)) {
+        // The unreadable file must not be shown as the previous picture under its name.
+        fillBackground(state, target);
+        return -1;
+    }
+    if (state.loadFailed != 0)
+        return -1;
+    QImage* surface = usableSurface(target);
+    if (surface == nullptr)
+        return -1;
+    if (rotation >= kRotateRight && rotation <= kRotateHalf) {
+        state.resampled.invalidate();
+        turnPicture(state.currentPicture, rotation);
+        state.zoomFactor = 1.0f;
+    }
+    drawPicture(*file, state, *surface);
+    target->present();
+    return 0;
+}
+
+void fillBackground(const RenderState& state, RenderTarget* target) {
+    QImage* surface = usableSurface(target);
+    if (surface == nullptr)
+        return;
+    fillSolid(*surface, {0, 0, surface->width(), surface->height()},
+              backgroundColour(state.backgroundLevel));
+    target->present();
+}

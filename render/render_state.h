@@ -1,8 +1,10 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "render/exif_reader.h"
+#include "render/fit_geometry.h"
 #include "render/image.h"
 #include "render/zoom.h"
 
@@ -18,6 +20,29 @@ enum RotationCode : int32_t {
 inline constexpr int32_t kBackgroundGrey = 250;
 inline constexpr int32_t kBackgroundBlack = 0;
 
+// The resampled picture of the last render, so that a redraw at the same geometry (a window
+// move, a background toggle, a repaint) only composites. It holds the visible part of the
+// destination exactly as the resampler made it, alpha included, so on the alpha path a new
+// background re-blends without resampling. A render uses it only when every input of the
+// resample matches the key; the render empties it on every decode and turn as well.
+struct ResampledCache {
+    struct Key {
+        int64_t pictureKey = 0;  // QImage::cacheKey(): changes with any write to the pixels
+        PixelRect destination;
+        int32_t surfaceWidth = 0;
+        int32_t surfaceHeight = 0;
+        bool alphaPath = false;
+        int32_t alphaPremultiplied = 0;
+        friend bool operator==(const Key&, const Key&) = default;
+    };
+    bool valid = false;
+    Key key;
+    PixelRect visible;             // where pixels lands on the surface
+    std::vector<uint32_t> pixels;  // visible.width x visible.height, row after row
+
+    void invalidate() { valid = false; }
+};
+
 // The part of the viewer state the render pipeline reads and writes.
 struct RenderState : ZoomState {
     Image currentPicture;
@@ -25,4 +50,5 @@ struct RenderState : ZoomState {
     int32_t alphaPremultiplied = 0;
     ExifInfo exifInfo{};
     int32_t backgroundLevel = kBackgroundGrey;
+    ResampledCache resampled;
 };

@@ -1,0 +1,295 @@
+#include "render/resample.h"
+
+#include <algorithm>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// Weights are fixed point with kWeightBits fraction bits and sum exactly to kWeightOne, so a
+// constant picture stays constant at every scale. The vertical pass keeps kCarryBits of
+// fraction for the horizontal one; 255 << kCarryBits times kWeightOne still fits an int32.
+constexpr int32_t kWeightBits = 14;
+constexpr int64_t kWeightOne = int64_t{1} << kWeightBits;
+constexpr int32_t kCarryBits = 6;
+constexpr int32_t kVerticalShift = kWeightBits - kCarryBits;
+constexpr int32_t kHorizontalShift = kWeightBits + kCarryBits;
+
+// Below this many tap operations a second thread costs more than it saves.
+constexpr int64_t kMinParallelWork = 200'000;
+
+// The source taps of each computed destination position along one axis.
+struct AxisTaps {
+    std::vector<int32_t> first;   // first source index of each position
+    std::vector<int32_t> count;   // number of taps
+    std::vector<int32_t> offset;  // where its weights start in weight
+    std::vector<int32_t> weight;
+    int32_t lowest = 0;      // smallest source index used
+    int32_t highest = 0;     // largest source index used
+    bool twoTaps = false;    // every position has exactly two taps
+    bool enlarging = false;  // interpolated: one or two taps a position
+
+    int64_t tapCount() const { return static_cast<int64_t>(weight.size()); }
+};
+
+// Destination pixel i covers [i * s / d, (i + 1) * s / d) of the source; counted in units of
+// 1/d source pixel the bounds are integers, so coverage is exact. Weights are the rounded
+// cumulative coverage, which keeps each within one unit of its share and the sum exact.
+void addBoxTaps(AxisTaps& taps, int64_t i, int64_t s, int64_t d) {
+    const int64_t left = i * s;
+    const int64_t right = left + s;
+    const int64_t j0 = left / d;
+    const int64_t j1 = (right - 1) / d;
+    taps.first.push_back(static_cast<int32_t>(j0));
+    taps.count.push_back(static_cast<int32_t>(j1 - j0 + 1));
+    int64_t covered = 0;
+    int64_t given = 0;
+    for (int64_t j = j0; j <= j1; ++j) {
+        covered += std::min(right, (j + 1) * d) - std::max(left, j * d);
+        const int64_t cumulative = (covered * kWeightOne + s / 2) / s;
+        taps.weight.push_back(static_cast<int32_t>(cumulative - given));
+        given = cumulative;
+    }
+}
+
+// Pixel centres line up: destination centre i + 0.5 samples the source at
+// (i + 0.5) * s / d - 0.5, clamped to the edge pixels. At s == d this is the identity. Every
+// position gets exactly two neighbouring taps (one of them may weigh 0) so that the passes
+// run a fixed two-tap loop; only a one-pixel source has a single tap.
+void addLinearTaps(AxisTaps& taps, int64_t i, int64_t s, int64_t d) {
+    const int64_t numerator = (2 * i + 1) * s - d;
+    const int64_t denominator = 2 * d;
+    int64_t j = 0;
+    int64_t fraction = 0;
+    if (numerator > 0) {
+        j = numerator / denominator;
+        fraction = (numerator % denominator) * kWeightOne / denominator;
+    }
+    if (s == 1) {
+        taps.first.push_back(0);
+        taps.count.push_back(1);
+        taps.weight.push_back(static_cast<int32_t>(kWeightOne));
+        return;
+    }
+    if (j >= s - 1) {
+        j = s - 2;
+        fraction = kWeightOne;
+    }
+    taps.first.push_back(static_cast<int32_t>(j));
+    taps.count.push_back(2);
+    taps.weight.push_back(static_cast<int32_t>(kWeightOne - fraction));
+    taps.weight.push_back(static_cast<int32_t>(fraction));
+}
+
+// Taps for destination positions [from, to) of an axis of length d mapped from length s.
+AxisTaps buildAxis(int64_t s, int64_t d, int64_t from, int64_t to) {
+    AxisTaps taps;
+    const size_t n = static_cast<size_t>(to - from);
+    taps.first.reserve(n);
+    taps.count.reserve(n);
+    taps.offset.reserve(n);
+    for (int64_t i = from; i < to; ++i) {
+        taps.offset.push_back(static_cast<int32_t>(taps.weight.size()));
+        if (d < s)
+            addBoxTaps(taps, i, s, d);
+        else
+            addLinearTaps(taps, i, s, d);
+    }
+    taps.lowest = taps.first.front();
+    taps.highest = taps.first.back() + taps.count.back() - 1;
+    taps.twoTaps = taps.weight.size() == 2 * n;
+    taps.enlarging = d >= s;
+    return taps;
+}
+
+struct Job {
+    const Image& source;
+    const AxisTaps& columns;
+    const AxisTaps& rows;
+    uint32_t* out;
+    ptrdiff_t outStride;
+};
+
+// Weighted sums of the horizontal taps for every computed column, four channels each. in
+// holds four values per source column from columns.lowest on.
+template <typename In>
+void horizontalSums(const AxisTaps& cols, const In* in, int32_t* sums) {
+    const size_t columnCount = cols.first.size();
+    const int32_t* w = cols.weight.data();
+    if (cols.twoTaps) {
+        for (size_t c = 0; c < columnCount; ++c, w += 2, sums += 4) {
+            const In* p = in + static_cast<size_t>(cols.first[c] - cols.lowest) * 4;
+            for (int ch = 0; ch < 4; ++ch)
+                sums[ch] = w[0] * p[ch] + w[1] * p[4 + ch];
+        }
+        return;
+    }
+    for (size_t c = 0; c < columnCount; ++c, sums += 4) {
+        const In* p = in + static_cast<size_t>(cols.first[c] - cols.lowest) * 4;
+        const int32_t* cw = w + cols.offset[c];
+        int32_t sum[4] = {0, 0, 0, 0};
+        for (int32_t k = 0; k < cols.count[c]; ++k, p += 4)
+            for (int ch = 0; ch < 4; ++ch)
+                sum[ch] += cw[k] * p[ch];
+        for (int ch = 0; ch < 4; ++ch)
+            sums[ch] = sum[ch];
+    }
+}
+
+void packPixels(const int32_t* sums, size_t count, int32_t shift, uint32_t* out) {
+    const int32_t half = 1 << (shift - 1);
+    for (size_t c = 0; c < count; ++c, sums += 4) {
+        uint32_t pixel = 0;
+        for (int ch = 0; ch < 4; ++ch) {
+            const int32_t v = (sums[ch] + half) >> shift;
+            pixel |= static_cast<uint32_t>(std::min(v, 255)) << (8 * ch);
+        }
+        out[c] = pixel;
+    }
+}
+
+void reduceCarry(int32_t* values, size_t count) {
+    for (size_t b = 0; b < count; ++b)
+        values[b] = (values[b] + (1 << (kVerticalShift - 1))) >> kVerticalShift;
+}
+
+// Vertical pass first, over the source columns the visible part needs, then the horizontal
+// pass from that one carried row. Best when the rows are reduced: each output row reads its
+// source rows once. Rows [begin, end) of the computed part.
+void verticalFirst(const Job& job, int32_t begin, int32_t end) {
+    const AxisTaps& cols = job.columns;
+    const int32_t firstByte = cols.lowest * 4;
+    const size_t carryLength = static_cast<size_t>(cols.highest - cols.lowest + 1) * 4;
+    std::vector<int32_t> carry(carryLength);
+    std::vector<int32_t> sums(cols.first.size() * 4);
+    for (int32_t r = begin; r < end; ++r) {
+        const int32_t* rowWeights = job.rows.weight.data() + job.rows.offset[r];
+        std::fill(carry.begin(), carry.end(), 0);
+        for (int32_t k = 0; k < job.rows.count[r]; ++k) {
+            const int32_t w = rowWeights[k];
+            const uint8_t* src = job.source.row(job.rows.first[r] + k) + firstByte;
+            int32_t* carried = carry.data();
+            for (size_t b = 0; b < carryLength; ++b)
+                carried[b] += w * src[b];
+        }
+        reduceCarry(carry.data(), carryLength);
+        horizontalSums(cols, carry.data(), sums.data());
+        packPixels(sums.data(), cols.first.size(), kHorizontalShift, job.out + job.outStride * r);
+    }
+}
+
+// Horizontal pass first, once per source row, then the two-tap vertical blend. Best when the
+// rows are enlarged: consecutive output rows share their source rows, and the two most
+// recent horizontal results are kept for them. Those are held two channels to a 64-bit word
+// (32-bit lanes): a product of a carried value and a weight stays below 2^29, so one multiply
+// blends two channels without carrying between the lanes.
+void horizontalFirst(const Job& job, int32_t begin, int32_t end) {
+    const AxisTaps& cols = job.columns;
+    const size_t columnCount = cols.first.size();
+    struct Carried {
+        int32_t sourceRow = -1;
+        std::vector<uint64_t> lanes;  // per pixel: blue | green << 32, red | alpha << 32
+    };
+    Carried recent[2];
+    recent[0].lanes.resize(columnCount * 2);
+    recent[1].lanes.resize(columnCount * 2);
+    std::vector<int32_t> sums(columnCount * 4);
+    // The row to keep is the other one the current output row needs, so it is never evicted.
+    const auto carriedRow = [&](int32_t sourceRow, int32_t keep) -> const uint64_t* {
+        for (const Carried& slot : recent)
+            if (slot.sourceRow == sourceRow)
+                return slot.lanes.data();
+        Carried& slot = recent[recent[0].sourceRow == keep ? 1 : 0];
+        const uint8_t* src = job.source.row(sourceRow) + static_cast<size_t>(cols.lowest) * 4;
+        horizontalSums(cols, src, sums.data());
+        reduceCarry(sums.data(), sums.size());
+        for (size_t i = 0; i < columnCount * 2; ++i)
+            slot.lanes[i] =
+                static_cast<uint64_t>(sums[2 * i]) | static_cast<uint64_t>(sums[2 * i + 1]) << 32;
+        slot.sourceRow = sourceRow;
+        return slot.lanes.data();
+    };
+    constexpr uint64_t kHalf = uint64_t{1} << (kHorizontalShift - 1);
+    constexpr uint64_t kHalves = kHalf | kHalf << 32;
+    constexpr int kLow = kHorizontalShift;
+    constexpr int kHigh = 32 + kHorizontalShift;
+    for (int32_t r = begin; r < end; ++r) {
+        const int32_t* w = job.rows.weight.data() + job.rows.offset[r];
+        const int32_t first = job.rows.first[r];
+        const bool single = job.rows.count[r] == 1;
+        const uint64_t* upper = carriedRow(first, single ? -1 : first + 1);
+        const uint64_t* lower = single ? upper : carriedRow(first + 1, first);
+        const uint64_t w0 = static_cast<uint64_t>(w[0]);
+        const uint64_t w1 = single ? 0 : static_cast<uint64_t>(w[1]);
+        uint32_t* out = job.out + job.outStride * r;
+        // Weights sum to one and carried values are at most 255 << kCarryBits, so each lane's
+        // result fits its byte without clamping.
+        for (size_t c = 0; c < columnCount; ++c) {
+            const uint64_t bg = upper[2 * c] * w0 + lower[2 * c] * w1 + kHalves;
+            const uint64_t ra = upper[2 * c + 1] * w0 + lower[2 * c + 1] * w1 + kHalves;
+            out[c] = static_cast<uint32_t>((bg >> kLow & 0xFF) | (bg >> kHigh & 0xFF) << 8 |
+                                           (ra >> kLow & 0xFF) << 16 | (ra >> kHigh & 0xFF) << 24);
+        }
+    }
+}
+
+void resampleRows(const Job& job, int32_t begin, int32_t end) {
+    if (job.rows.enlarging)
+        horizontalFirst(job, begin, end);
+    else
+        verticalFirst(job, begin, end);
+}
+
+// Splits the rows between this thread and one helper when the work is worth it (the machine
+// has two cores). If no thread can be started the calling thread does it all.
+void runRows(const Job& job, int32_t rowCount, int64_t work) {
+    if (work < kMinParallelWork || rowCount < 2 || std::thread::hardware_concurrency() < 2) {
+        resampleRows(job, 0, rowCount);
+        return;
+    }
+    const int32_t half = rowCount / 2;
+    std::thread helper;
+    try {
+        helper = std::thread(resampleRows, std::cref(job), half, rowCount);
+    } catch (...) {
+        resampleRows(job, 0, rowCount);
+        return;
+    }
+    resampleRows(job, 0, half);
+    helper.join();
+}
+
+}  // namespace
+
+PixelRect visiblePart(const PixelRect& dest, int32_t surfaceWidth, int32_t surfaceHeight) {
+    const int64_t x0 = std::max<int64_t>(dest.x, 0);
+    const int64_t y0 = std::max<int64_t>(dest.y, 0);
+    const int64_t x1 = std::min<int64_t>(int64_t{dest.x} + dest.width, surfaceWidth);
+    const int64_t y1 = std::min<int64_t>(int64_t{dest.y} + dest.height, surfaceHeight);
+    if (dest.width <= 0 || dest.height <= 0 || x0 >= x1 || y0 >= y1)
+        return {};
+    return {static_cast<int32_t>(x0), static_cast<int32_t>(y0), static_cast<int32_t>(x1 - x0),
+            static_cast<int32_t>(y1 - y0)};
+}
+
+void resamplePicture(const Image& source, const PixelRect& dest, const PixelRect& clip,
+                     uint32_t* out, ptrdiff_t outStride) {
+    if (source.empty() || out == nullptr || dest.width <= 0 || dest.height <= 0)
+        return;
+    // Work in the destination's own coordinates: position 0 is its left or top edge.
+    const int64_t x0 = std::max<int64_t>(clip.x, dest.x) - dest.x;
+    const int64_t y0 = std::max<int64_t>(clip.y, dest.y) - dest.y;
+    const int64_t x1 =
+        std::min<int64_t>(int64_t{clip.x} + clip.width, int64_t{dest.x} + dest.width) - dest.x;
+    const int64_t y1 =
+        std::min<int64_t>(int64_t{clip.y} + clip.height, int64_t{dest.y} + dest.height) - dest.y;
+    if (x0 >= x1 || y0 >= y1)
+        return;
+    const AxisTaps columns = buildAxis(source.width(), dest.width, x0, x1);
+    const AxisTaps rows = buildAxis(source.height(), dest.height, y0, y1);
+    uint32_t* first = out + outStride * (y0 + dest.y - clip.y) + (x0 + dest.x - clip.x);
+    const Job job{source, columns, rows, first, outStride};
+    const int64_t carryWidth = columns.highest - columns.lowest + 1;
+    const int64_t work = rows.tapCount() * carryWidth + (y1 - y0) * columns.tapCount();
+    runRows(job, static_cast<int32_t>(y1 - y0), work);
+}
