@@ -1,0 +1,63 @@
+#include "platform/file_facts.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QFile>
+#include <QImageReader>
+#include <QLocale>
+#include <QMimeDatabase>
+
+namespace {
+
+// Names are shown, not used to open anything, so a lossy decoding of odd bytes is harmless.
+QString displayName(const std::string& bytes) {
+    return QFile::decodeName(QByteArray::fromStdString(bytes));
+}
+
+}  // namespace
+
+FileFacts readFileFacts(const std::string& nativePath) {
+    FileFacts facts;
+    const auto slash = nativePath.rfind('/');
+    const std::string name = slash == std::string::npos ? nativePath : nativePath.substr(slash + 1);
+    const std::string folder =
+        slash == std::string::npos ? std::string() : nativePath.substr(0, slash == 0 ? 1 : slash);
+    facts.name = displayName(name);
+    facts.folder = displayName(folder);
+
+    // The file is opened by its bytes, which a QString round trip could alter.
+    const int fd = ::open(nativePath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return facts;
+    }
+    QFile file;
+    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
+        return facts;
+    }
+    struct stat status {};
+    if (::fstat(fd, &status) == 0) {
+        facts.sizeBytes = static_cast<uint64_t>(status.st_size);
+        facts.modified = QDateTime::fromSecsSinceEpoch(status.st_mtim.tv_sec);
+    }
+    if (S_ISREG(status.st_mode)) {
+        facts.typeName = QMimeDatabase().mimeTypeForFileNameAndData(facts.name, &file).comment();
+        file.seek(0);
+        QImageReader reader(&file);
+        reader.setDecideFormatFromContent(true);
+        facts.pixelSize = reader.size();
+    }
+    return facts;
+}
+
+QString describeSize(uint64_t bytes) {
+    const QLocale locale;
+    const QString exact = QStringLiteral("%1 bytes").arg(locale.toString(qulonglong(bytes)));
+    if (bytes < 1000) {  // the decimal units begin at a thousand
+        return exact;
+    }
+    return QStringLiteral("%1 (%2)").arg(
+        exact, locale.formattedDataSize(qint64(bytes), 1, QLocale::DataSizeSIFormat));
+}

@@ -1,0 +1,104 @@
+#include "platform/open_with_chooser.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <memory>
+#include <vector>
+
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFile>
+#include <QIcon>
+#include <QLabel>
+#include <QListWidget>
+#include <QLoggingCategory>
+#include <QMimeDatabase>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "platform/desktop_entry.h"
+#include "platform/detached_spawn.h"
+
+Q_LOGGING_CATEGORY(lcOpenWith, "quillmere.platform.openwith", QtInfoMsg)
+
+namespace {
+
+constexpr QSize kChooserSize(420, 480);
+
+// The file's type by content where it can be read, else by its name. The path is opened by
+// its bytes, which a QString round trip could alter.
+QMimeType mimeTypeOf(const std::string& nativePath, const QString& name) {
+    QMimeDatabase database;
+    const int fd = ::open(nativePath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        QFile file;
+        if (file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+            return database.mimeTypeForFileNameAndData(name, &file);
+        }
+        ::close(fd);
+    }
+    return database.mimeTypeForFile(name, QMimeDatabase::MatchExtension);
+}
+
+// An application that declares a type's alias or one of its parents opens it too.
+QStringList acceptedTypes(const QMimeType& type) {
+    QStringList types{type.name()};
+    types << type.aliases() << type.allAncestors();
+    return types;
+}
+
+void launch(const DesktopEntry& entry, const std::string& nativePath) {
+    const auto argv = expandExec(entry, nativePath);
+    if (!argv || !spawnDetached(*argv)) {
+        qCDebug(lcOpenWith) << "could not start" << entry.id.c_str();
+    }
+}
+
+}  // namespace
+
+void showOpenWithChooser(const std::string& nativePath) {
+    const auto slash = nativePath.rfind('/');
+    const QString name = QFile::decodeName(QByteArray::fromStdString(
+        slash == std::string::npos ? nativePath : nativePath.substr(slash + 1)));
+    const QMimeType type = mimeTypeOf(nativePath, name);
+    auto apps = std::make_shared<std::vector<DesktopEntry>>(
+        findApplications(applicationDirs(), acceptedTypes(type)));
+
+    auto* chooser = new QDialog;
+    chooser->setAttribute(Qt::WA_DeleteOnClose);
+    chooser->setWindowTitle(QStringLiteral("Open With"));
+    auto* prompt = new QLabel(
+        apps->empty() ? QStringLiteral("No installed application opens files of the type \"%1\".")
+                            .arg(type.comment())
+                      : QStringLiteral("Choose the program to open \"%1\" with:").arg(name));
+    prompt->setTextFormat(Qt::PlainText);
+    prompt->setWordWrap(true);
+
+    auto* list = new QListWidget;
+    for (const DesktopEntry& app : *apps) {
+        const QString shown = app.name.isEmpty() ? QString::fromStdString(app.id) : app.name;
+        list->addItem(new QListWidgetItem(QIcon::fromTheme(app.icon), shown));
+    }
+    list->setCurrentRow(0);
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Open | QDialogButtonBox::Cancel);
+    buttons->button(QDialogButtonBox::Open)->setEnabled(!apps->empty());
+    const auto openChosen = [chooser, list, apps, nativePath] {
+        const int row = list->currentRow();
+        if (row >= 0 && row < static_cast<int>(apps->size())) {
+            launch((*apps)[static_cast<std::size_t>(row)], nativePath);
+        }
+        chooser->close();
+    };
+    QObject::connect(buttons, &QDialogButtonBox::accepted, chooser, openChosen);
+    QObject::connect(list, &QListWidget::itemActivated, chooser, openChosen);
+    QObject::connect(buttons, &QDialogButtonBox::rejected, chooser, &QDialog::close);
+
+    auto* layout = new QVBoxLayout(chooser);
+    layout->addWidget(prompt);
+    layout->addWidget(list);
+    layout->addWidget(buttons);
+    chooser->resize(kChooserSize);
+    chooser->show();
+}

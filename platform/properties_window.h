@@ -1,0 +1,8 @@
+#pragma once
+
+#include <string>
+
+// Opens a new non-modal window listing the facts of the file at these native path bytes: name,
+// folder, size, modification time, pixel size and type. Each call opens its own window, which
+// deletes itself when closed; nothing waits for it. Needs a QApplication.
+void showPropertiesWindow(const std::string& nativePath);
