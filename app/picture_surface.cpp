@@ -1,0 +1,73 @@
+#include "app/picture_surface.h"
+
+#include <QCursor>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QWheelEvent>
+
+#include <cmath>
+
+PictureSurface::PictureSurface(QWidget* parent) : QWidget(parent) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAttribute(Qt::WA_NoSystemBackground);
+    setFocusPolicy(Qt::NoFocus);
+}
+
+void PictureSurface::present() {
+    // A render that runs inside this surface's own paint (the first paint) is copied by
+    // that paint; a repaint from within it would recurse.
+    if (painting_)
+        return;
+    repaint();
+}
+
+QPoint PictureSurface::cursorDevicePos() const {
+    const QPointF local = mapFromGlobal(QCursor::pos());
+    const qreal ratio = devicePixelRatioF();
+    return {static_cast<int>(std::floor(local.x() * ratio)),
+            static_cast<int>(std::floor(local.y() * ratio))};
+}
+
+void PictureSurface::paintEvent(QPaintEvent*) {
+    painting_ = true;
+    if (firstPaintHook_) {
+        auto hook = std::move(firstPaintHook_);
+        firstPaintHook_ = nullptr;
+        hook();
+    }
+    painting_ = false;
+    QPainter painter(this);
+    painter.drawImage(QRectF(rect()), pixels_);
+}
+
+void PictureSurface::resizeEvent(QResizeEvent*) {
+    const qreal ratio = devicePixelRatioF();
+    const QSize devicePx(static_cast<int>(std::lround(width() * ratio)),
+                         static_cast<int>(std::lround(height() * ratio)));
+    if (pixels_.size() == devicePx)
+        return;
+    QImage resized(devicePx, QImage::Format_RGB32);
+    resized.setDevicePixelRatio(ratio);
+    resized.fill(QColor(fillLevel_, fillLevel_, fillLevel_));
+    pixels_ = std::move(resized);
+}
+
+void PictureSurface::mousePressEvent(QMouseEvent* event) {
+    event->accept();
+}
+void PictureSurface::mouseReleaseEvent(QMouseEvent* event) {
+    event->accept();
+}
+void PictureSurface::mouseMoveEvent(QMouseEvent* event) {
+    event->accept();
+}
+
+void PictureSurface::mouseDoubleClickEvent(QMouseEvent* event) {
+    event->accept();
+    if (event->button() == Qt::LeftButton)
+        emit doubleClicked();
+}
+
+void PictureSurface::wheelEvent(QWheelEvent* event) {
+    event->accept();
+}

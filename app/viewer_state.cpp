@@ -1,0 +1,4 @@
+#include "app/viewer_state.h"
+
+ViewerState viewer;
+DpiCache dpiCache;

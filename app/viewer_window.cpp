@@ -1,0 +1,505 @@
+#include "app/viewer_window.h"
+
+#include <QContextMenuEvent>
+#include <QDropEvent>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QScreen>
+#include <QUrl>
+#include <QWindow>
+
+#include <system_error>
+
+#include "app/about_dialog.h"
+#include "app/dpi.h"
+#include "app/picture_surface.h"
+#include "app/settings_file.h"
+#include "app/viewer_state.h"
+#include "catalogue/folder_scan.h"
+#include "catalogue/picture_list.h"
+#include "commands/context_menu.h"
+#include "commands/key_table.h"
+#include "commands/shell_actions.h"
+#include "commands/slideshow.h"
+#include "render/render_pipeline.h"
+#include "resources/product.h"
+
+namespace {
+
+// The dialog template's 467 x 266 dialog units at 96 DPI.
+constexpr int kTemplateWidth = 700;
+constexpr int kTemplateHeight = 432;
+constexpr int kMinimumWidth = 768;
+constexpr int kMinimumHeight = 536;
+
+constexpr char kTitlePrefix[] = "Quillmere - ";
+constexpr char kSlideshowTitle[] = "Quillmere - Running Slideshow";
+constexpr char kConfirmCaption[] = "Please Confirm";
+constexpr char kConfirmText[] = "This will permanently delete current image. Are you sure?";
+
+WindowRect toWindowRect(const QRect& r) {
+    return {r.left(), r.top(), r.left() + r.width(), r.top() + r.height()};
+}
+
+QRect toQRect(const WindowRect& r) {
+    return QRect(r.left, r.top, r.right - r.left, r.bottom - r.top);
+}
+
+// The path of a dropped URL as the file system's bytes: names that are not valid UTF-8
+// survive, which a trip through QString would not guarantee.
+std::filesystem::path localFileOf(const QUrl& url) {
+    const QByteArray encoded = url.path(QUrl::FullyEncoded).toLatin1();
+    return std::filesystem::path(QByteArray::fromPercentEncoding(encoded).toStdString());
+}
+
+// A stored rectangle is used as stored unless it lies on no screen at all (a monitor
+// unplugged since the last run): then it moves onto the primary screen, keeping its size,
+// so the window never opens where nobody can see it.
+QRect onSomeScreen(const QRect& stored) {
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        if (screen->geometry().intersects(stored))
+            return stored;
+    }
+    const QScreen* primary = QGuiApplication::primaryScreen();
+    if (!primary)
+        return stored;
+    QRect moved = stored;
+    moved.moveTopLeft(primary->availableGeometry().topLeft());
+    return moved;
+}
+
+}  // namespace
+
+ViewerWindow::ViewerWindow(ViewerOptions options, QWidget* parent)
+    : QDialog(parent), options_(std::move(options)) {
+    // One window per process: a new one starts from the state a fresh process has.
+    viewer = ViewerState{};
+
+    setWindowTitle(QString::fromUtf8(product::kName));
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
+    setAcceptDrops(true);
+    setFocusPolicy(Qt::StrongFocus);
+    setWindowIcon(QIcon(QString::fromUtf8(product::kIconResource)));
+    setMinimumSize(ScaleX(kMinimumWidth), ScaleY(kMinimumHeight));
+    resize(kTemplateWidth, kTemplateHeight);
+
+    surface_ = new PictureSurface(this);
+    surface_->setGeometry(rect());
+    surface_->installEventFilter(this);
+    installEventFilter(this);
+    connect(surface_, &PictureSurface::doubleClicked, this, [this] {
+        toggleZoom(viewer, cursor());
+        renderPicture(1, kRotateNone);
+    });
+    slideshow_ = new Slideshow([this] { showNext(); }, this);
+
+    OnInitDialog();
+}
+
+ViewerWindow::~ViewerWindow() = default;
+
+void ViewerWindow::OnInitDialog() {
+    firstPaintDone_ = 0;
+    viewer.normalWindowRect = {200, 200, 768, 536};
+    viewer.currentIndex = 0;
+    openPicture(viewer, options_.commandLinePath, options_.programFolder);
+    viewer.backgroundLevel = kBackgroundGrey;
+    viewer.isFullScreen = 0;
+    viewer.loadFailed = 0;
+    viewer.zoomFactor = 1.0f;
+    viewer.panX = 0.0f;
+    viewer.panY = 0.0f;
+    viewer.isDragging = 0;
+    viewer.zoomAnchorX = 0;
+    viewer.zoomAnchorY = 0;
+    viewer.slideshowRunning = 0;
+    loadSettings();
+}
+
+void ViewerWindow::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    // The first picture is decoded and named once the window is on screen, after the
+    // settings have placed it, so it is fitted to the size the user will see.
+    if (!firstPaintQueued_) {
+        firstPaintQueued_ = true;
+        QMetaObject::invokeMethod(this, &ViewerWindow::onFirstPaint, Qt::QueuedConnection);
+    }
+}
+
+void ViewerWindow::onFirstPaint() {
+    if (firstPaintDone_)
+        return;
+    firstPaintDone_ = 1;
+    layoutToClientArea();
+    if (!viewer.slideshowRunning && !viewer.pictureList.empty())
+        setTitleForCurrent();
+    renderPicture(0, kRotateNone);
+}
+
+void ViewerWindow::layoutPictureControl(int left, int top, int right, int bottom) {
+    if (!surface_)
+        return;
+    surface_->setGeometry(ScaleX(left), ScaleY(top), ScaleX(right), ScaleY(bottom));
+    surface_->update();
+}
+
+void ViewerWindow::layoutToClientArea() {
+    const QRect client = rect();
+    layoutPictureControl(UnscaleX(client.left()), UnscaleY(client.top()),
+                         UnscaleX(client.right() + 1), UnscaleY(client.bottom() + 1));
+}
+
+int ViewerWindow::renderPicture(int reload, int rotation) {
+    surface_->setFillLevel(viewer.backgroundLevel & 0xFF);
+    return ::renderPicture(viewer, viewer, surface_, reload, rotation);
+}
+
+void ViewerWindow::setTitleForCurrent() {
+    const std::filesystem::path* path = currentPath(viewer);
+    if (!path)
+        return;
+    setWindowTitle(QString::fromUtf8(kTitlePrefix) + QString::fromStdString(titleFileName(*path)));
+}
+
+int ViewerWindow::showNext() {
+    viewer.zoomFactor = 1.0f;
+    stepNext(viewer);
+    if (!viewer.slideshowRunning && !viewer.pictureList.empty())
+        setTitleForCurrent();
+    return renderPicture(0, kRotateNone);
+}
+
+int ViewerWindow::showPrevious() {
+    viewer.zoomFactor = 1.0f;
+    stepPrevious(viewer);
+    if (!viewer.slideshowRunning && !viewer.pictureList.empty())
+        setTitleForCurrent();
+    return renderPicture(0, kRotateNone);
+}
+
+void ViewerWindow::toggleBackground() {
+    viewer.backgroundLevel =
+        viewer.backgroundLevel == kBackgroundBlack ? kBackgroundGrey : kBackgroundBlack;
+    renderPicture(1, kRotateNone);
+}
+
+void ViewerWindow::toggleFullScreen() {
+    viewer.zoomFactor = 1.0f;
+    if (!viewer.isFullScreen) {
+        // Set before the window changes, so the size and move handlers leave the normal
+        // rectangle alone.
+        viewer.isFullScreen = 1;
+        viewer.rectBeforeFullScreen = windowRect();
+        viewer.styleBeforeFullScreen = windowState();
+        // Full screen always covers the primary screen, whichever screen the window is on.
+        if (QWindow* handle = windowHandle())
+            handle->setScreen(QGuiApplication::primaryScreen());
+        setWindowState((windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized)) |
+                       Qt::WindowFullScreen);
+        viewer.backgroundLevel = kBackgroundBlack;
+    } else {
+        setWindowState(viewer.styleBeforeFullScreen);
+        if (!(viewer.styleBeforeFullScreen & Qt::WindowMaximized))
+            setGeometry(toQRect(viewer.rectBeforeFullScreen));
+        viewer.backgroundLevel = kBackgroundGrey;
+        viewer.isFullScreen = 0;
+    }
+    renderPicture(1, kRotateNone);
+}
+
+void ViewerWindow::startSlideshow() {
+    if (viewer.pictureList.empty())
+        return;
+    viewer.slideshowRunning = 1;
+    slideshow_->start();
+    setWindowTitle(QString::fromUtf8(kSlideshowTitle));
+}
+
+void ViewerWindow::stopSlideshow() {
+    // A show that runs on a list a drop has emptied must still stop; only the title needs
+    // a picture to name.
+    if (!viewer.slideshowRunning)
+        return;
+    viewer.slideshowRunning = 0;
+    slideshow_->stop();
+    if (!viewer.pictureList.empty())
+        setTitleForCurrent();
+}
+
+void ViewerWindow::toggleSlideshow() {
+    if (viewer.slideshowRunning)
+        stopSlideshow();
+    else
+        startSlideshow();
+}
+
+void ViewerWindow::deleteCurrentPicture() {
+    const std::filesystem::path* path = currentPath(viewer);
+    if (!path)
+        return;
+    QMessageBox box(QMessageBox::Question, QString::fromUtf8(kConfirmCaption),
+                    QString::fromUtf8(kConfirmText), QMessageBox::Yes | QMessageBox::No, this);
+    box.setDefaultButton(QMessageBox::Yes);
+    if (box.exec() != QMessageBox::Yes)
+        return;
+    // Only a file is ever removed: an empty folder that took the file's name since the
+    // listing stays where it is.
+    std::error_code error;
+    if (!std::filesystem::is_directory(std::filesystem::symlink_status(*path, error)))
+        std::filesystem::remove(*path, error);
+    removeCurrentEntry(viewer);
+    if (!viewer.slideshowRunning && !viewer.pictureList.empty())
+        setTitleForCurrent();
+    renderPicture(0, kRotateNone);
+}
+
+void ViewerWindow::openDroppedFile(const std::filesystem::path& file) {
+    // A dropped file that is not among its folder's pictures leaves no picture to locate:
+    // the first picture is shown then, as at start-up, so the index always lies in the list.
+    viewer.currentIndex = 0;
+    openPicture(viewer, file, options_.programFolder);
+    viewer.zoomFactor = 1.0f;
+    if (!viewer.slideshowRunning) {
+        if (viewer.pictureList.empty())
+            setWindowTitle(QString::fromUtf8(product::kName));
+        else
+            setTitleForCurrent();
+    }
+    renderPicture(0, kRotateNone);
+}
+
+void ViewerWindow::runCommand(CommandId command) {
+    switch (command) {
+        case ID_FULL_SCREEN_TOGGLE:
+            toggleFullScreen();
+            break;
+        case ID_ROTATE_LEFT:
+            renderPicture(1, kRotateLeft);
+            break;
+        case ID_ROTATE_RIGHT:
+            renderPicture(1, kRotateRight);
+            break;
+        case ID_NEXT:
+            showNext();
+            break;
+        case ID_PREVIOUS:
+            showPrevious();
+            break;
+        case ID_ZOOM_IN:
+            zoomIn(viewer, cursor());
+            renderPicture(1, kRotateNone);
+            break;
+        case ID_ZOOM_OUT:
+            zoomOut(viewer, cursor());
+            renderPicture(1, kRotateNone);
+            break;
+        case ID_DELETE:
+            deleteCurrentPicture();
+            break;
+        case ID_OPEN_WITH:
+            openWith(viewer);
+            break;
+        case ID_SLIDESHOW_TOGGLE:
+            toggleSlideshow();
+            break;
+        case ID_BG_COLOR_TOGGLE:
+            toggleBackground();
+            break;
+        case ID_PROPERTIES:
+            showProperties(viewer);
+            break;
+        case ID_PRINT:
+            printPicture(viewer);
+            break;
+        case ID_WEBSITE:
+            openWebSite(viewer);
+            break;
+        case ID_ABOUT: {
+            AboutDialog about(this);
+            about.exec();
+            break;
+        }
+        case ID_NONE:
+            break;
+    }
+}
+
+std::optional<CursorPos> ViewerWindow::cursor() const {
+    const QPoint p = surface_->cursorDevicePos();
+    return CursorPos{p.x(), p.y()};
+}
+
+// The window rectangle is the client area's in screen pixels: it is what setGeometry takes
+// back, so a stored rectangle comes back exactly on every window manager, whose frames are
+// only known once the window is mapped.
+WindowRect ViewerWindow::windowRect() const {
+    return toWindowRect(geometry());
+}
+
+bool ViewerWindow::isNormalPlacement() const {
+    // Until the first paint the window is still being placed by the settings and shown by the
+    // window system, which may pass through a normal state on its way to maximised; the
+    // settings record their own rectangle.
+    if (!firstPaintDone_ || viewer.isFullScreen)
+        return false;
+    return !(windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen));
+}
+
+bool ViewerWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == this || watched == surface_)
+        handleInput(event);
+    // The pre-filter never consumes: every event goes on to its normal handler.
+    return false;
+}
+
+bool ViewerWindow::handleInput(QEvent* event) {
+    switch (event->type()) {
+        case QEvent::KeyPress: {
+            const int key = static_cast<QKeyEvent*>(event)->key();
+            if (keyStopsSlideshow(key))
+                stopSlideshow();
+            const KeyBinding* binding = findKeyBinding(key);
+            if (binding && (!binding->onlyInFullScreen || viewer.isFullScreen))
+                runCommand(binding->command);
+            return true;
+        }
+        case QEvent::MouseButtonPress:
+            if (static_cast<QMouseEvent*>(event)->button() != Qt::LeftButton)
+                return false;
+            stopSlideshow();
+            beginDrag(viewer, cursor());
+            return true;
+        case QEvent::MouseButtonRelease:
+            // Released anywhere, the drag ends: the grab delivers the release here even when
+            // the cursor has left the window.
+            if (static_cast<QMouseEvent*>(event)->button() != Qt::LeftButton)
+                return false;
+            endDrag(viewer);
+            return true;
+        case QEvent::MouseMove:
+            if (!viewer.isDragging)
+                return false;
+            stopSlideshow();
+            dragTo(viewer, cursor());
+            renderPicture(1, kRotateNone);
+            return true;
+        case QEvent::Wheel:
+            stopSlideshow();
+            // One step per event whatever its size, forward zooming in.
+            if (static_cast<QWheelEvent*>(event)->angleDelta().y() > 0)
+                zoomIn(viewer, cursor());
+            else
+                zoomOut(viewer, cursor());
+            renderPicture(1, kRotateNone);
+            return true;
+        default:
+            return false;
+    }
+}
+
+void ViewerWindow::keyPressEvent(QKeyEvent* event) {
+    // Keys were acted on by the pre-filter; the dialog's own Enter and Esc handling must
+    // not end the window.
+    event->accept();
+}
+
+void ViewerWindow::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
+    onSizeChanged();
+}
+
+void ViewerWindow::changeEvent(QEvent* event) {
+    QDialog::changeEvent(event);
+    // Minimising changes no widget size here, but it is a size change all the same.
+    if (event->type() == QEvent::WindowStateChange && isMinimized())
+        stopSlideshow();
+}
+
+void ViewerWindow::onSizeChanged() {
+    stopSlideshow();
+    if (isNormalPlacement())
+        viewer.normalWindowRect = windowRect();
+    if (firstPaintDone_) {
+        layoutToClientArea();
+        viewer.zoomFactor = 1.0f;
+        renderPicture(1, kRotateNone);
+    } else {
+        // Before the first paint nothing is drawn, but the surface still covers the window.
+        surface_->setGeometry(rect());
+    }
+}
+
+void ViewerWindow::moveEvent(QMoveEvent* event) {
+    QDialog::moveEvent(event);
+    if (!isNormalPlacement())
+        return;
+    viewer.normalWindowRect = windowRect();
+    if (firstPaintDone_)
+        renderPicture(1, kRotateNone);
+}
+
+void ViewerWindow::closeEvent(QCloseEvent* event) {
+    const WindowRect rect = windowRect();
+    stopSlideshow();
+    const Qt::WindowStates state = windowState();
+    if (!(state & Qt::WindowMinimized)) {
+        if (state & Qt::WindowMaximized)
+            saveSettings(viewer.normalWindowRect, 1, viewer.backgroundLevel);
+        else
+            saveSettings(rect, 0, viewer.backgroundLevel);
+    }
+    event->accept();
+    done(QDialog::Rejected);
+}
+
+void ViewerWindow::contextMenuEvent(QContextMenuEvent* event) {
+    stopSlideshow();
+    QMenu menu(this);
+    menu.setTitle(QString::fromUtf8(kContextMenuTitle));
+    for (const MenuItem& item : contextMenuItems()) {
+        if (item.command == ID_NONE) {
+            menu.addSeparator();
+            continue;
+        }
+        QAction* action = menu.addAction(QString::fromUtf8(item.text));
+        const CommandId command = item.command;
+        connect(action, &QAction::triggered, this, [this, command] { runCommand(command); });
+    }
+    menu.exec(event->globalPos());
+}
+
+void ViewerWindow::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls())
+        event->acceptProposedAction();
+}
+
+void ViewerWindow::dropEvent(QDropEvent* event) {
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (url.isLocalFile()) {
+            event->acceptProposedAction();
+            openDroppedFile(localFileOf(url));
+            return;
+        }
+    }
+}
+
+void ViewerWindow::loadSettings() {
+    const SettingsLoad loaded = loadSettingsFile(options_.settingsFile);
+    if (loaded.placement) {
+        setGeometry(onSomeScreen(toQRect(*loaded.placement)));
+        viewer.normalWindowRect = windowRect();
+    }
+    if (loaded.maximise)
+        setWindowState(windowState() | Qt::WindowMaximized);
+    viewer.backgroundLevel = loaded.backgroundLevel;
+}
+
+void ViewerWindow::saveSettings(const WindowRect& rect, int maximised, int background) {
+    saveSettingsFile(options_.settingsFile, SettingsRecord{rect.left, rect.top, rect.right,
+                                                           rect.bottom, maximised, background});
+}

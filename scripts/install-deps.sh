@@ -9,6 +9,7 @@ packages=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
     xvfb xauth
+    desktop-file-utils appstream man-db dpkg-dev file
 )
 
 missing=()

@@ -1,0 +1,83 @@
+// The viewer window as a user meets it: title, stepping, keys that must not close it.
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include "app/viewer_state.h"
+#include "window_test_support.h"
+
+namespace {
+
+class ViewerWindowTest : public ::testing::Test {
+  protected:
+    TempFolder pictures;
+    WindowFixture fixture;
+
+    void makeFive() {
+        for (const char* name : {"e10.png", "a1.png", "c3.png", "b2.png", "d9.png"})
+            writePicture(pictures / name, 8, 6, Qt::red);
+    }
+};
+
+TEST_F(ViewerWindowTest, StartedWithTheThirdOfFivePicturesNamesItAfterTheFirstPaint) {
+    makeFive();
+    fixture.open(pictures / "c3.png");
+    ASSERT_TRUE(fixture.window->firstPaintDone());
+    EXPECT_EQ(fixture.title(), "Quillmere - c3.png");
+    EXPECT_EQ(viewer.pictureList.size(), 5u);
+    EXPECT_EQ(viewer.currentIndex, 2);
+}
+
+TEST_F(ViewerWindowTest, NextAndPreviousWrapAroundAndResetTheZoom) {
+    makeFive();
+    fixture.open(pictures / "e10.png");
+    viewer.zoomFactor = 3.0f;
+    fixture.press(Qt::Key_Right);
+    EXPECT_EQ(fixture.title(), "Quillmere - a1.png");
+    EXPECT_EQ(viewer.zoomFactor, 1.0f);
+    fixture.press(Qt::Key_Left);
+    EXPECT_EQ(fixture.title(), "Quillmere - e10.png");
+    fixture.press(Qt::Key_Left);
+    EXPECT_EQ(fixture.title(), "Quillmere - d9.png");
+}
+
+TEST_F(ViewerWindowTest, WithoutPicturesTheTitleStaysTheProductName) {
+    writeBytes(pictures / "notes.txt", "no pictures here");
+    fixture.open(pictures / "notes.txt");
+    EXPECT_EQ(fixture.title(), "Quillmere");
+    fixture.press(Qt::Key_Right);
+    fixture.press(Qt::Key_Left);
+    EXPECT_EQ(fixture.title(), "Quillmere");
+}
+
+TEST_F(ViewerWindowTest, WithoutArgumentTheProgramFolderIsListed) {
+    makeFive();
+    fixture.open({}, pictures.path());
+    EXPECT_EQ(fixture.title(), "Quillmere - a1.png");
+}
+
+TEST_F(ViewerWindowTest, EnterAndEscLeaveTheWindowOpenAndACloseRequestEndsIt) {
+    makeFive();
+    fixture.open(pictures / "a1.png");
+    for (int key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) {
+        fixture.press(key);
+        settle();
+        EXPECT_TRUE(fixture.window->isVisible()) << key;
+    }
+    fixture.window->close();
+    settle();
+    EXPECT_FALSE(fixture.window->isVisible());
+    EXPECT_EQ(fixture.window->result(), QDialog::Rejected);
+}
+
+TEST_F(ViewerWindowTest, TheWindowCannotBeMadeSmallerThanItsMinimum) {
+    makeFive();
+    fixture.open(pictures / "a1.png");
+    fixture.window->setWindowState(Qt::WindowNoState);
+    fixture.window->resize(300, 200);
+    settle();
+    EXPECT_GE(fixture.window->width(), 768);
+    EXPECT_GE(fixture.window->height(), 536);
+}
+
+}  // namespace

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QImage>
+#include <QWidget>
+
+#include <functional>
+
+#include "render/render_pipeline.h"
+
+// The picture control: a child widget over the whole client area that owns an image of its
+// size in device pixels. The render draws into that image; paint events only copy it to the
+// screen, so the surface keeps the pixels drawn last.
+class PictureSurface : public QWidget, public RenderTarget {
+    Q_OBJECT
+
+  public:
+    explicit PictureSurface(QWidget* parent);
+
+    QImage* surfacePixels() override { return &pixels_; }
+    void present() override;
+
+    // Called at the start of the surface's first paint, before it copies its pixels, so the
+    // window can lay out and draw the first picture then.
+    void setFirstPaintHook(std::function<void()> hook) { firstPaintHook_ = std::move(hook); }
+    // Grey of the pixels a resize uncovers before the next render.
+    void setFillLevel(int level) { fillLevel_ = level; }
+    // Cursor position in surface device pixels.
+    QPoint cursorDevicePos() const;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    // Input is handled by the window's pre-filter; accepting it here keeps it from reaching
+    // the window a second time.
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+
+  signals:
+    void doubleClicked();
+
+  private:
+    QImage pixels_;
+    std::function<void()> firstPaintHook_;
+    int fillLevel_ = 250;
+    bool painting_ = false;
+};

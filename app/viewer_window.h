@@ -1,0 +1,86 @@
+#pragma once
+
+#include <QDialog>
+
+#include <filesystem>
+#include <optional>
+
+#include "app/window_rect.h"
+#include "commands/command_ids.h"
+#include "render/zoom.h"
+
+class PictureSurface;
+class Slideshow;
+
+// How the window was started: what the command line asked for and where things live.
+struct ViewerOptions {
+    // The first argument after the program name, when there is one.
+    std::optional<std::filesystem::path> commandLinePath;
+    // The executable's folder: listed when there is no argument.
+    std::filesystem::path programFolder;
+    // The settings file read at start and written at close.
+    std::filesystem::path settingsFile;
+};
+
+// The viewer window: one dialog whose client area is the picture surface. It owns no picture
+// logic; its handlers call the operations of the picture list, the render and the commands
+// on the process-wide viewer state.
+class ViewerWindow : public QDialog {
+    Q_OBJECT
+
+  public:
+    explicit ViewerWindow(ViewerOptions options, QWidget* parent = nullptr);
+    ~ViewerWindow() override;
+
+    PictureSurface* surface() const { return surface_; }
+    Slideshow* slideshow() const { return slideshow_; }
+
+    // Operations the input map calls; each ends in a render where the picture changes.
+    int renderPicture(int reload, int rotation);
+    int showNext();
+    int showPrevious();
+    void setTitleForCurrent();
+    void toggleBackground();
+    void toggleFullScreen();
+    void startSlideshow();
+    void stopSlideshow();
+    void toggleSlideshow();
+    void deleteCurrentPicture();
+    void openDroppedFile(const std::filesystem::path& file);
+    void runCommand(CommandId command);
+
+    bool firstPaintDone() const { return firstPaintDone_ != 0; }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    // Esc and the default button never end the window; only a close request does.
+    void reject() override {}
+
+  private:
+    void OnInitDialog();
+    void onFirstPaint();
+    void layoutPictureControl(int left, int top, int right, int bottom);
+    void layoutToClientArea();
+    void loadSettings();
+    void saveSettings(const WindowRect& rect, int maximised, int background);
+    void onSizeChanged();
+    bool handleInput(QEvent* event);
+    std::optional<CursorPos> cursor() const;
+    WindowRect windowRect() const;
+    bool isNormalPlacement() const;
+
+    ViewerOptions options_;
+    PictureSurface* surface_ = nullptr;
+    Slideshow* slideshow_ = nullptr;
+    int firstPaintDone_ = 0;
+    bool firstPaintQueued_ = false;
+};

@@ -1,0 +1,187 @@
+// Deleting the current file after the confirmation box, and files dropped on the window.
+#include <QApplication>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+#include "app/viewer_state.h"
+#include "window_test_support.h"
+
+namespace {
+
+// Answers the confirmation box that shows while the timer lives, after checking it is the
+// one users must see. The timer belongs to the caller, so no answer outlives its test.
+void answerNextBox(QTimer& timer, QMessageBox::StandardButton answer, bool* shown) {
+    timer.setSingleShot(true);
+    timer.start(20);
+    QObject::connect(&timer, &QTimer::timeout, [answer, shown] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box)
+            return;
+        *shown = true;
+        EXPECT_EQ(box->windowTitle(), "Please Confirm");
+        EXPECT_EQ(box->text(), "This will permanently delete current image. Are you sure?");
+        EXPECT_EQ(box->icon(), QMessageBox::Question);
+        EXPECT_EQ(box->standardButtons(), QMessageBox::Yes | QMessageBox::No);
+        EXPECT_EQ(box->defaultButton(), box->button(QMessageBox::Yes));
+        box->button(answer)->click();
+    });
+}
+
+class DeleteTest : public ::testing::Test {
+  protected:
+    TempFolder pictures;
+    WindowFixture fixture;
+
+    void SetUp() override {
+        writePicture(pictures / "a.bmp", 40, 20, Qt::red);
+        writePicture(pictures / "b.bmp", 40, 20, Qt::green);
+        writePicture(pictures / "c.bmp", 40, 20, Qt::blue);
+    }
+
+    bool deleteWith(QMessageBox::StandardButton answer) {
+        bool shown = false;
+        QTimer timer;
+        answerNextBox(timer, answer, &shown);
+        fixture.press(Qt::Key_Delete);
+        return shown;
+    }
+};
+
+TEST_F(DeleteTest, DeletingTheMiddleShowsTheNextAndTheLastShowsTheFirst) {
+    fixture.open(pictures / "b.bmp");
+    ASSERT_TRUE(deleteWith(QMessageBox::Yes));
+    EXPECT_FALSE(std::filesystem::exists(pictures / "b.bmp"));
+    EXPECT_EQ(fixture.title(), "Quillmere - c.bmp");
+    EXPECT_EQ(fixture.pixel(400, 300), QColor(Qt::blue));
+    ASSERT_TRUE(deleteWith(QMessageBox::Yes));
+    EXPECT_EQ(fixture.title(), "Quillmere - a.bmp");
+    EXPECT_EQ(viewer.currentIndex, 0);
+    EXPECT_EQ(fixture.pixel(400, 300), QColor(Qt::red));
+}
+
+TEST_F(DeleteTest, DeletingTheOnlyPictureLeavesTheBackgroundAndTheOldTitle) {
+    TempFolder single;
+    writePicture(single / "only.bmp", 40, 20, Qt::red);
+    fixture.open(single / "only.bmp");
+    ASSERT_TRUE(deleteWith(QMessageBox::Yes));
+    EXPECT_TRUE(viewer.pictureList.empty());
+    EXPECT_EQ(viewer.currentIndex, -1);
+    EXPECT_EQ(fixture.title(), "Quillmere - only.bmp");
+    EXPECT_EQ(fixture.pixel(400, 300), QColor(250, 250, 250));
+    // No box with an empty list.
+    EXPECT_FALSE(deleteWith(QMessageBox::Yes));
+}
+
+TEST_F(DeleteTest, NoChangesNothing) {
+    fixture.open(pictures / "b.bmp");
+    ASSERT_TRUE(deleteWith(QMessageBox::No));
+    EXPECT_TRUE(std::filesystem::exists(pictures / "b.bmp"));
+    EXPECT_EQ(viewer.pictureList.size(), 3u);
+    EXPECT_EQ(fixture.title(), "Quillmere - b.bmp");
+}
+
+TEST_F(DeleteTest, AFileThatIsAlreadyGoneStillLeavesTheList) {
+    fixture.open(pictures / "b.bmp");
+    std::filesystem::remove(pictures / "b.bmp");
+    ASSERT_TRUE(deleteWith(QMessageBox::Yes));
+    EXPECT_EQ(viewer.pictureList.size(), 2u);
+    EXPECT_EQ(fixture.title(), "Quillmere - c.bmp");
+}
+
+TEST_F(DeleteTest, AFolderThatTookTheFilesNameIsNotRemoved) {
+    fixture.open(pictures / "b.bmp");
+    std::filesystem::remove(pictures / "b.bmp");
+    std::filesystem::create_directory(pictures / "b.bmp");
+    ASSERT_TRUE(deleteWith(QMessageBox::Yes));
+    EXPECT_TRUE(std::filesystem::is_directory(pictures / "b.bmp"));
+}
+
+TEST_F(DeleteTest, DeletingWhileZoomedKeepsTheZoom) {
+    fixture.open(pictures / "a.bmp");
+    fixture.press(Qt::Key_Up);
+    fixture.press(Qt::Key_Up);
+    const float zoom = viewer.zoomFactor;
+    ASSERT_NE(zoom, 1.0f);
+    ASSERT_TRUE(deleteWith(QMessageBox::Yes));
+    EXPECT_EQ(viewer.zoomFactor, zoom);
+}
+
+class DropTest : public ::testing::Test {
+  protected:
+    TempFolder pictures;
+    TempFolder other;
+    WindowFixture fixture;
+
+    void SetUp() override {
+        writePicture(pictures / "a.bmp", 40, 20, Qt::red);
+        writePicture(pictures / "b.bmp", 40, 20, Qt::green);
+        writePicture(other / "x.bmp", 40, 20, Qt::blue);
+        writePicture(other / "y.bmp", 40, 20, Qt::yellow);
+        fixture.open(pictures / "a.bmp");
+    }
+
+    void drop(const std::vector<std::filesystem::path>& files) {
+        QMimeData data;
+        QList<QUrl> urls;
+        for (const auto& file : files)
+            urls << QUrl::fromLocalFile(QString::fromStdString(file.string()));
+        data.setUrls(urls);
+        const QPointF at(100, 100);
+        QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(fixture.window.get(), &enter);
+        QDropEvent dropEvent(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(fixture.window.get(), &dropEvent);
+    }
+};
+
+TEST_F(DropTest, APictureFromAnotherFolderReplacesTheListAtFit) {
+    fixture.press(Qt::Key_Up);
+    drop({other / "y.bmp"});
+    EXPECT_EQ(viewer.pictureList.size(), 2u);
+    EXPECT_EQ(viewer.pictureList[viewer.currentIndex].filename(), "y.bmp");
+    EXPECT_EQ(viewer.zoomFactor, 1.0f);
+    EXPECT_EQ(fixture.title(), "Quillmere - y.bmp");
+    EXPECT_EQ(fixture.pixel(400, 300), QColor(Qt::yellow));
+}
+
+TEST_F(DropTest, OfThreeFilesOnlyTheFirstOpens) {
+    drop({other / "y.bmp", pictures / "b.bmp", other / "x.bmp"});
+    EXPECT_EQ(viewer.pictureList[viewer.currentIndex].filename(), "y.bmp");
+    EXPECT_EQ(viewer.pictureList.size(), 2u);
+}
+
+TEST_F(DropTest, AFolderOrANonPictureListsItsFolderAndShowsTheFirst) {
+    writeBytes(other / "notes.txt", "text");
+    drop({other / "notes.txt"});
+    EXPECT_EQ(viewer.pictureList.size(), 2u);
+    EXPECT_EQ(viewer.currentIndex, 0);
+    EXPECT_EQ(fixture.title(), "Quillmere - x.bmp");
+    std::filesystem::create_directory(other / "sub");
+    drop({other / "sub"});
+    EXPECT_EQ(viewer.currentIndex, 0);
+    EXPECT_EQ(fixture.pixel(400, 300), QColor(Qt::blue));
+}
+
+TEST_F(DropTest, ADropAfterTheLastPictureWasDeletedShowsTheNewFolder) {
+    TempFolder single;
+    writePicture(single / "only.bmp", 40, 20, Qt::red);
+    fixture.window->openDroppedFile(single / "only.bmp");
+    bool shown = false;
+    QTimer timer;
+    answerNextBox(timer, QMessageBox::Yes, &shown);
+    fixture.press(Qt::Key_Delete);
+    ASSERT_TRUE(shown);
+    ASSERT_EQ(viewer.currentIndex, -1);
+    drop({other / "notes-missing.txt"});
+    EXPECT_EQ(viewer.currentIndex, 0);
+    EXPECT_EQ(fixture.title(), "Quillmere - x.bmp");
+    EXPECT_EQ(fixture.pixel(400, 300), QColor(Qt::blue));
+}
+
+}  // namespace

@@ -1,0 +1,189 @@
+// Keys, mouse and the context menu of the real window, driven as a user would.
+#include <QApplication>
+#include <QMenu>
+#include <QTest>
+#include <QTimer>
+#include <QWheelEvent>
+
+#include <gtest/gtest.h>
+
+#include "app/picture_surface.h"
+#include "app/viewer_state.h"
+#include "window_test_support.h"
+
+namespace {
+
+class InputMapTest : public ::testing::Test {
+  protected:
+    TempFolder pictures;
+    WindowFixture fixture;
+
+    void SetUp() override {
+        writePicture(pictures / "a.bmp", 40, 20, Qt::red);
+        writePicture(pictures / "b.bmp", 40, 20, Qt::green);
+        writePicture(pictures / "c.bmp", 40, 20, Qt::blue);
+        fixture.open(pictures / "a.bmp");
+        fixture.window->setWindowState(Qt::WindowNoState);
+        fixture.window->setGeometry(100, 100, 800, 600);
+        settle();
+    }
+
+    QPoint surfacePoint(int x, int y) { return QPoint(x, y); }
+
+    void moveCursorTo(int x, int y) {
+        QCursor::setPos(fixture.window->surface()->mapToGlobal(QPoint(x, y)));
+    }
+
+    void wheel(int delta) {
+        const QPointF local(400, 300);
+        QWheelEvent event(local, fixture.window->surface()->mapToGlobal(local), QPoint(),
+                          QPoint(0, delta), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(fixture.window->surface(), &event);
+    }
+};
+
+TEST_F(InputMapTest, TurningKeysIgnoreModifiers) {
+    ASSERT_EQ(viewer.currentPicture.width(), 40);
+    fixture.press(Qt::Key_R);
+    EXPECT_EQ(viewer.currentPicture.width(), 20);
+    fixture.press(Qt::Key_R, Qt::ControlModifier);
+    EXPECT_EQ(viewer.currentPicture.width(), 40);
+    fixture.press(Qt::Key_R, Qt::ShiftModifier);
+    EXPECT_EQ(viewer.currentPicture.width(), 20);
+    fixture.press(Qt::Key_L);
+    EXPECT_EQ(viewer.currentPicture.width(), 40);
+}
+
+TEST_F(InputMapTest, CFlipsTheBackgroundOfTheMargins) {
+    // 40 x 20 in 800 x 600: the picture fills the width, the top rows are margin.
+    EXPECT_EQ(fixture.pixel(400, 5), QColor(250, 250, 250));
+    fixture.press(Qt::Key_C);
+    EXPECT_EQ(viewer.backgroundLevel, 0);
+    EXPECT_EQ(fixture.pixel(400, 5), QColor(0, 0, 0));
+    fixture.press(Qt::Key_C, Qt::ShiftModifier);
+    EXPECT_EQ(fixture.pixel(400, 5), QColor(250, 250, 250));
+}
+
+TEST_F(InputMapTest, UnboundKeysEnterAndEscChangeNothing) {
+    const QString title = fixture.title();
+    for (int key : {Qt::Key_Space, Qt::Key_A, Qt::Key_Return, Qt::Key_Escape}) {
+        fixture.press(key);
+        EXPECT_EQ(fixture.title(), title) << key;
+        EXPECT_EQ(viewer.zoomFactor, 1.0f) << key;
+        EXPECT_EQ(viewer.isFullScreen, 0) << key;
+        EXPECT_TRUE(fixture.window->isVisible()) << key;
+    }
+}
+
+TEST_F(InputMapTest, TheWheelTakesOneStepPerEventWhateverItsDelta) {
+    wheel(1);
+    EXPECT_FLOAT_EQ(viewer.zoomFactor, 1.2f);
+    wheel(1200);
+    EXPECT_EQ(viewer.zoomFactor, static_cast<float>(static_cast<double>(1.2f) + 0.2));
+    wheel(-1);
+    wheel(-480);
+    EXPECT_EQ(viewer.zoomFactor, 1.0f);
+    wheel(0);  // no forward motion counts as backward
+    EXPECT_EQ(viewer.zoomFactor, 1.0f);
+}
+
+TEST_F(InputMapTest, ALeftPressAtFitStartsNoDrag) {
+    QTest::mousePress(fixture.window->surface(), Qt::LeftButton, {}, QPoint(100, 100));
+    EXPECT_EQ(viewer.isDragging, 0);
+    QTest::mouseMove(fixture.window->surface(), QPoint(150, 120));
+    EXPECT_EQ(viewer.panX, 0.0f);
+    QTest::mouseRelease(fixture.window->surface(), Qt::LeftButton, {}, QPoint(150, 120));
+}
+
+TEST_F(InputMapTest, ADragWhileZoomedMovesThePictureAndEndsOnRelease) {
+    moveCursorTo(400, 300);
+    fixture.press(Qt::Key_Up);
+    ASSERT_NE(viewer.zoomFactor, 1.0f);
+    const float panBefore = viewer.panX;
+    moveCursorTo(200, 200);
+    QTest::mousePress(fixture.window->surface(), Qt::LeftButton, {}, QPoint(200, 200));
+    EXPECT_EQ(viewer.isDragging, 1);
+    moveCursorTo(230, 188);
+    QTest::mouseMove(fixture.window->surface(), QPoint(230, 188));
+    EXPECT_FLOAT_EQ(viewer.panX, panBefore + 30);
+    QTest::mouseRelease(fixture.window->surface(), Qt::LeftButton, {}, QPoint(230, 188));
+    EXPECT_EQ(viewer.isDragging, 0);
+}
+
+TEST_F(InputMapTest, ADoubleClickTogglesThreeTimesAndBack) {
+    moveCursorTo(400, 300);
+    QTest::mouseDClick(fixture.window->surface(), Qt::LeftButton, {}, QPoint(400, 300));
+    EXPECT_EQ(viewer.zoomFactor, 3.0f);
+    EXPECT_EQ(viewer.zoomAnchorX, 400);
+    EXPECT_EQ(viewer.zoomAnchorY, 300);
+    QTest::mouseDClick(fixture.window->surface(), Qt::LeftButton, {}, QPoint(400, 300));
+    EXPECT_EQ(viewer.zoomFactor, 1.0f);
+}
+
+// Opens the context menu and hands it to the check while it shows.
+void withContextMenu(ViewerWindow* window, const std::function<void(QMenu*)>& check) {
+    bool seen = false;
+    QTimer::singleShot(50, window, [&] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        if (menu) {
+            seen = true;
+            check(menu);
+            if (menu->isVisible())
+                menu->close();
+        }
+    });
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(10, 10),
+                            window->mapToGlobal(QPoint(10, 10)));
+    QApplication::sendEvent(window, &event);
+    EXPECT_TRUE(seen);
+}
+
+TEST_F(InputMapTest, TheContextMenuShowsItsItemsInOrder) {
+    withContextMenu(fixture.window.get(), [](QMenu* menu) {
+        QStringList texts;
+        for (QAction* action : menu->actions())
+            texts << (action->isSeparator() ? QString("-") : action->text());
+        EXPECT_EQ(texts.join('|').toStdString(),
+                  "Full Screen Toggle  ( F )|-|Rotate Left  ( L )|Rotate Right  ( R )|-|"
+                  "Next  ( Right )|Previous  ( Left )|-|Zoom In  ( Up )|Zoom Out  ( Down )|-|"
+                  "Delete  ( del )|Open With...  ( O )|-|Slideshow Toggle ( S )|"
+                  "BG Color Toggle  ( C )|-|Properties  ( P )|Print|-|Website|-|"
+                  " &About Quillmere...");
+    });
+}
+
+TEST_F(InputMapTest, MenuCommandsReachTheirOperations) {
+    auto choose = [&](const QString& text) {
+        withContextMenu(fixture.window.get(), [&](QMenu* menu) {
+            for (QAction* action : menu->actions()) {
+                if (action->text() == text) {
+                    menu->close();
+                    action->trigger();
+                    return;
+                }
+            }
+            ADD_FAILURE() << text.toStdString();
+        });
+    };
+    choose("Next  ( Right )");
+    EXPECT_EQ(fixture.title(), "Quillmere - b.bmp");
+    choose("Previous  ( Left )");
+    EXPECT_EQ(fixture.title(), "Quillmere - a.bmp");
+    choose("Rotate Right  ( R )");
+    EXPECT_EQ(viewer.currentPicture.width(), 20);
+    choose("Rotate Left  ( L )");
+    EXPECT_EQ(viewer.currentPicture.width(), 40);
+    choose("Zoom In  ( Up )");
+    EXPECT_FLOAT_EQ(viewer.zoomFactor, 1.2f);
+    choose("Zoom Out  ( Down )");
+    EXPECT_EQ(viewer.zoomFactor, 1.0f);
+    choose("BG Color Toggle  ( C )");
+    EXPECT_EQ(viewer.backgroundLevel, 0);
+    choose("Slideshow Toggle ( S )");
+    EXPECT_EQ(viewer.slideshowRunning, 1);
+    choose("Full Screen Toggle  ( F )");  // opening the menu stopped the slideshow
+    EXPECT_EQ(viewer.slideshowRunning, 0);
+    EXPECT_EQ(viewer.isFullScreen, 1);
+}
+
+}  // namespace

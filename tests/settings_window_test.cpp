@@ -1,0 +1,125 @@
+// The window's place, maximised state and background across runs, through the settings file.
+#include <QGuiApplication>
+#include <QScreen>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+
+#include "app/settings_file.h"
+#include "app/viewer_state.h"
+#include "window_test_support.h"
+
+namespace {
+
+class SettingsWindowTest : public ::testing::Test {
+  protected:
+    TempFolder pictures;
+    WindowFixture fixture;
+
+    void SetUp() override { writePicture(pictures / "a.bmp", 40, 20, Qt::red); }
+
+    std::filesystem::path settingsFile() { return fixture.settingsFolder / "quillmere.settings"; }
+
+    void store(const SettingsRecord& record) {
+        const SettingsBytes bytes = encodeSettings(record);
+        std::ofstream out(settingsFile(), std::ios::binary);
+        out.write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    }
+
+    std::optional<SettingsRecord> stored() {
+        std::ifstream in(settingsFile(), std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+        if (bytes.size() != kSettingsRecordSize)
+            return std::nullopt;
+        SettingsBytes record{};
+        std::copy(bytes.begin(), bytes.end(), record.begin());
+        return decodeSettings(record);
+    }
+
+    void closeWindow() {
+        fixture.window->close();
+        settle();
+    }
+};
+
+TEST_F(SettingsWindowTest, WithoutAFileTheWindowOpensMaximisedOnGrey) {
+    fixture.open(pictures / "a.bmp");
+    EXPECT_TRUE(fixture.window->isMaximized());
+    EXPECT_EQ(viewer.backgroundLevel, 250);
+}
+
+TEST_F(SettingsWindowTest, AStoredMaximisedWindowIsPlacedThenMaximisedAndRestoresThere) {
+    store({50, 60, 850, 660, 1, 0});
+    fixture.open(pictures / "a.bmp");
+    EXPECT_TRUE(fixture.window->isMaximized());
+    EXPECT_EQ(viewer.backgroundLevel, 0);
+    fixture.window->setWindowState(Qt::WindowNoState);
+    settle();
+    EXPECT_EQ(fixture.window->geometry(), QRect(50, 60, 800, 600));
+}
+
+TEST_F(SettingsWindowTest, ClosedMaximisedAgainItKeepsTheStoredRectangle) {
+    store({50, 60, 850, 660, 1, 250});
+    fixture.open(pictures / "a.bmp");
+    closeWindow();
+    EXPECT_EQ(stored(), (SettingsRecord{50, 60, 850, 660, 1, 250}));
+}
+
+TEST_F(SettingsWindowTest, AStoredNormalWindowComesBackThereAndBlack) {
+    store({40, 30, 840, 600, 0, 0});
+    fixture.open(pictures / "a.bmp");
+    EXPECT_FALSE(fixture.window->isMaximized());
+    EXPECT_EQ(fixture.window->geometry(), QRect(40, 30, 800, 570));
+    EXPECT_EQ(fixture.pixel(2, 2), QColor(0, 0, 0));
+}
+
+TEST_F(SettingsWindowTest, ARectangleOnNoScreenIsMovedOntoThePrimaryScreen) {
+    store({-20000, -20000, -19200, -19400, 0, 250});
+    fixture.open(pictures / "a.bmp");
+    EXPECT_TRUE(
+        QGuiApplication::primaryScreen()->geometry().intersects(fixture.window->geometry()));
+    EXPECT_EQ(fixture.window->size(), QSize(800, 600));
+}
+
+TEST_F(SettingsWindowTest, ClosingMaximisedWithoutEverRestoringSavesTheStartRectangle) {
+    fixture.open(pictures / "a.bmp");
+    ASSERT_TRUE(fixture.window->isMaximized());
+    closeWindow();
+    EXPECT_EQ(stored(), (SettingsRecord{200, 200, 768, 536, 1, 250}));
+}
+
+TEST_F(SettingsWindowTest, ClosingANormalWindowSavesItsRectangle) {
+    store({40, 30, 840, 600, 0, 250});
+    fixture.open(pictures / "a.bmp");
+    fixture.window->setGeometry(70, 80, 800, 570);
+    settle();
+    fixture.press(Qt::Key_C);
+    closeWindow();
+    EXPECT_EQ(stored(), (SettingsRecord{70, 80, 870, 650, 0, 0}));
+}
+
+TEST_F(SettingsWindowTest, ClosingMinimisedWritesNothing) {
+    store({40, 30, 840, 600, 0, 250});
+    fixture.open(pictures / "a.bmp");
+    fixture.window->setWindowState(Qt::WindowMinimized);
+    settle();
+    std::filesystem::remove(settingsFile());
+    closeWindow();
+    EXPECT_FALSE(std::filesystem::exists(settingsFile()));
+}
+
+TEST_F(SettingsWindowTest, ClosingInFullScreenSavesTheScreenRectangleBlack) {
+    store({40, 30, 840, 600, 0, 250});
+    fixture.open(pictures / "a.bmp");
+    fixture.press(Qt::Key_F);
+    settle();
+    closeWindow();
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    EXPECT_EQ(stored(), (SettingsRecord{screen.left(), screen.top(), screen.right() + 1,
+                                        screen.bottom() + 1, 0, 0}));
+}
+
+}  // namespace

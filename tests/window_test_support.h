@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QColor>
+#include <QImage>
+#include <QString>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/viewer_window.h"
+
+// A temporary folder removed with everything in it when the object goes.
+class TempFolder {
+  public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+  private:
+    std::filesystem::path path_;
+};
+
+// Writes a picture of one colour; the format follows the name's extension.
+void writePicture(const std::filesystem::path& file, int width, int height, QColor colour);
+// Writes a file with the given bytes.
+void writeBytes(const std::filesystem::path& file, const std::string& bytes);
+
+// A viewer window started as the command line would start it, with a settings file of the
+// test's own (never the machine's), shown and past its first paint.
+struct WindowFixture {
+    TempFolder settingsFolder;
+    std::unique_ptr<ViewerWindow> window;
+
+    // Opens the window; an empty path starts it without an argument (programFolder listed).
+    void open(const std::filesystem::path& commandLinePath,
+              const std::filesystem::path& programFolder = {});
+    // Sends a key press to the window as the keyboard would.
+    void press(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
+    // The surface's pixel at (x, y) in device pixels.
+    QColor pixel(int x, int y) const;
+    QString title() const { return window->windowTitle(); }
+};
+
+// Lets queued events (window-state changes, the first paint) run.
+void settle(int ms = 20);
