@@ -6,7 +6,7 @@ set -eu
 
 seconds="${1:-60}"
 root="$(cd "$(dirname "$0")/.." && pwd)"
-build="$root/build-fuzz"
+build="$root/build/fuzz"
 
 if [ ! -f "$build/build.ninja" ]; then
     CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja \
@@ -17,9 +17,20 @@ cmake --build "$build" --target fuzz_exif
 work="$(mktemp -d /tmp/fuzz-exif.XXXXXX)"
 mkdir -p "$work/corpus"
 cp "$root"/fuzz/corpus/exif/* "$work/corpus/" 2>/dev/null || true
-echo "corpus and any crash files: $work"
+echo "fuzzing in $work"
 
 cd "$work"
 # -close_fd_mask=1 silences the reader's two standard-output texts, which would slow the run.
+# Its progress lines go to a log; the summary, or the report of a finding, is printed.
+status=0
 "$build/fuzz/fuzz_exif" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 \
-    -close_fd_mask=1 -print_final_stats=1 -artifact_prefix="$work/" "$work/corpus"
+    -close_fd_mask=1 -print_final_stats=1 -artifact_prefix="$work/" "$work/corpus" \
+    >"$work/fuzz.log" 2>&1 || status=$?
+if [ "$status" -ne 0 ]; then
+    tail -n 60 "$work/fuzz.log"
+    echo "fuzz_exif found a fault (exit $status); see $work"
+    exit "$status"
+fi
+grep -E '^(stat::number_of_executed_units|stat::peak_rss_mb|Done )' "$work/fuzz.log" || true
+rm -rf "$work"
+echo "fuzz_exif: nothing found in $seconds s"
