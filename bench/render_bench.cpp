@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "render/decoder.h"
+#include "render/render_pipeline.h"
+#include "render/zoom.h"
 
 #ifdef QUILLMERE_HAVE_TURBOJPEG
 #include <turbojpeg.h>
@@ -106,3 +108,91 @@ BENCHMARK(BM_TurboJpegFloor6000x4000)->Unit(benchmark::kMillisecond)->MinTime(3)
 }  // namespace
 
 // ---- Rendering --------------------------------------------------------------------------
+
+namespace render_bench {
+
+// A 6000 x 4000 picture with detail everywhere, so no resample can take a shortcut.
+Image& bigPicture() {
+    static Image picture = [] {
+        Image image;
+        image.create(6000, 4000, false);
+        for (int32_t y = 0; y < image.height(); ++y) {
+            auto* row = reinterpret_cast<uint32_t*>(image.row(y));
+            for (int32_t x = 0; x < image.width(); ++x)
+                row[x] = 0xFF000000u | uint32_t((x * 7) & 0xFF) << 16 |
+                         uint32_t((y * 5) & 0xFF) << 8 | uint32_t((x ^ y) & 0xFF);
+        }
+        return image;
+    }();
+    return picture;
+}
+
+class SurfaceTarget : public RenderTarget {
+  public:
+    QImage pixels{1920, 1080, QImage::Format_RGB32};
+    QImage* surfacePixels() override { return &pixels; }
+    void present() override {}
+};
+
+// The render state of a freshly decoded big picture (shared pixels, no copy).
+struct Scene {
+    PictureListState list;
+    RenderState state;
+    SurfaceTarget surface;
+    Scene() {
+        list.pictureList = {"/pictures/big.jpg"};
+        QImage shared = bigPicture().qimage();
+        state.currentPicture.adopt(std::move(shared));
+    }
+};
+
+void BM_FirstRenderAfterDecode(benchmark::State& state) {
+    Scene scene;
+    for (auto _ : state) {
+        scene.state.resampled.invalidate();
+        renderPicture(scene.list, scene.state, &scene.surface, 1, kRotateNone);
+    }
+}
+BENCHMARK(BM_FirstRenderAfterDecode)->Unit(benchmark::kMillisecond);
+
+void BM_RedrawSameSize(benchmark::State& state) {
+    Scene scene;
+    renderPicture(scene.list, scene.state, &scene.surface, 1, kRotateNone);
+    for (auto _ : state)
+        renderPicture(scene.list, scene.state, &scene.surface, 1, kRotateNone);
+}
+BENCHMARK(BM_RedrawSameSize)->Unit(benchmark::kMillisecond);
+
+void BM_ZoomedRedrawPanning20x(benchmark::State& state) {
+    Scene scene;
+    scene.state.zoomFactor = 20.0f;
+    float pan = -10000.0f;
+    for (auto _ : state) {
+        scene.state.panX = pan;
+        scene.state.panY = pan * 0.5f;
+        pan -= 7.0f;
+        renderPicture(scene.list, scene.state, &scene.surface, 1, kRotateNone);
+    }
+}
+BENCHMARK(BM_ZoomedRedrawPanning20x)->Unit(benchmark::kMillisecond);
+
+// One hundred drag steps at 20x as the window performs them: the pan moves with the cursor,
+// then the picture is redrawn. Reported per step.
+void BM_DragSteps20x(benchmark::State& state) {
+    Scene scene;
+    for (auto _ : state) {
+        scene.state.zoomFactor = 1.0f;
+        while (scene.state.zoomFactor < 20.0f)
+            zoomIn(scene.state, CursorPos{960, 540});
+        beginDrag(scene.state, CursorPos{960, 540});
+        for (int step = 1; step <= 100; ++step) {
+            dragTo(scene.state, CursorPos{960 + 3 * step, 540 + 2 * step});
+            renderPicture(scene.list, scene.state, &scene.surface, 1, kRotateNone);
+        }
+        endDrag(scene.state);
+    }
+    state.SetItemsProcessed(state.iterations() * 100);
+}
+BENCHMARK(BM_DragSteps20x)->Unit(benchmark::kMillisecond);
+
+}  // namespace render_bench
