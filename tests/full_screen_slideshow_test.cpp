@@ -24,9 +24,7 @@ class FullScreenTest : public ::testing::Test {
     WindowFixture fixture;
 
     void SetUp() override {
-        writePicture(pictures / "a.bmp", 40, 20, Qt::red);
-        writePicture(pictures / "b.bmp", 40, 20, Qt::green);
-        writePicture(pictures / "c.bmp", 40, 20, Qt::blue);
+        writeRedGreenBlue(pictures);
         fixture.open(pictures / "a.bmp");
     }
 

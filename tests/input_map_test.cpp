@@ -19,9 +19,7 @@ class InputMapTest : public ::testing::Test {
     WindowFixture fixture;
 
     void SetUp() override {
-        writePicture(pictures / "a.bmp", 40, 20, Qt::red);
-        writePicture(pictures / "b.bmp", 40, 20, Qt::green);
-        writePicture(pictures / "c.bmp", 40, 20, Qt::blue);
+        writeRedGreenBlue(pictures);
         fixture.open(pictures / "a.bmp");
         fixture.window->setWindowState(Qt::WindowNoState);
         fixture.window->setGeometry(100, 100, 800, 600);

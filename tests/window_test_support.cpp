@@ -38,6 +38,12 @@ void writePicture(const std::filesystem::path& file, int width, int height, QCol
     image.save(QString::fromStdString(file.string()), format, 95);
 }
 
+void writeRedGreenBlue(const TempFolder& folder) {
+    writePicture(folder / "a.bmp", 40, 20, Qt::red);
+    writePicture(folder / "b.bmp", 40, 20, Qt::green);
+    writePicture(folder / "c.bmp", 40, 20, Qt::blue);
+}
+
 void writeBytes(const std::filesystem::path& file, const std::string& bytes) {
     std::ofstream out(file, std::ios::binary);
     out << bytes;

@@ -28,6 +28,8 @@ class TempFolder {
 
 // Writes a picture of one colour; the format follows the name's extension.
 void writePicture(const std::filesystem::path& file, int width, int height, QColor colour);
+// Writes a.bmp, b.bmp and c.bmp, 40 x 20 pixels of red, green and blue.
+void writeRedGreenBlue(const TempFolder& folder);
 // Writes a file with the given bytes.
 void writeBytes(const std::filesystem::path& file, const std::string& bytes);
 
