@@ -17,14 +17,17 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int kPictures = 10000;
+constexpr int kHugePictures = 100000;
 
-// A folder of 10,000 camera-style picture names and a few other files, made once per run.
+// A folder of camera-style picture names and a few other files, made once per run.
 class LargeFolder {
   public:
-    LargeFolder()
-        : path_(fs::temp_directory_path() / ("quillmere_bench_" + std::to_string(::getpid()))) {
+    explicit LargeFolder(int pictures = kPictures)
+        : path_(fs::temp_directory_path() /
+                ("quillmere_bench_" + std::to_string(::getpid()) + "_" + std::to_string(pictures))),
+          pictures_(pictures) {
         fs::create_directories(path_);
-        for (int i = 1; i <= kPictures; ++i) {
+        for (int i = 1; i <= pictures; ++i) {
             char name[32];
             std::snprintf(name, sizeof name, "IMG_%04d.jpg", i);
             std::ofstream(path_ / name);
@@ -37,14 +40,26 @@ class LargeFolder {
         fs::remove_all(path_, error);
     }
     const fs::path& path() const { return path_; }
-    fs::path middlePicture() const { return path_ / "IMG_5000.jpg"; }
+    fs::path middlePicture() const {
+        char name[32];
+        std::snprintf(name, sizeof name, "IMG_%04d.jpg", pictures_ / 2);
+        return path_ / name;
+    }
 
   private:
     fs::path path_;
+    int pictures_;
 };
 
 const LargeFolder& largeFolder() {
     static const LargeFolder folder;
+    return folder;
+}
+
+// 100,000 names: the scan, the natural sort and the search for the requested one must stay
+// well under a second, since the window shows nothing until they are done.
+const LargeFolder& hugeFolder() {
+    static const LargeFolder folder(kHugePictures);
     return folder;
 }
 
@@ -59,6 +74,51 @@ void BM_OpenPictureScanAndSort(benchmark::State& state) {
 BENCHMARK(BM_OpenPictureScanAndSort)
     ->Unit(benchmark::kMillisecond)
     ->Repetitions(10)
+    ->ReportAggregatesOnly(true);
+
+void BM_OpenPictureScanAndSort100k(benchmark::State& state) {
+    const LargeFolder& folder = hugeFolder();
+    for (auto _ : state) {
+        PictureListState list;
+        openPicture(list, folder.middlePicture(), folder.path());
+        benchmark::DoNotOptimize(list.currentIndex);
+    }
+}
+BENCHMARK(BM_OpenPictureScanAndSort100k)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+
+void BM_ScanOnly100k(benchmark::State& state) {
+    const LargeFolder& folder = hugeFolder();
+    for (auto _ : state) {
+        PictureListState list;
+        list.requestedPath = " ";
+        scanFolder(list, folder.path(), scanUntilRequested);
+        benchmark::DoNotOptimize(list.pictureList.data());
+    }
+}
+BENCHMARK(BM_ScanOnly100k)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+
+void BM_SortPictureList100k(benchmark::State& state) {
+    PictureListState list;
+    list.requestedPath = " ";
+    scanFolder(list, hugeFolder().path(), scanUntilRequested);
+    std::mt19937 shuffler(7);
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::shuffle(list.pictureList.begin(), list.pictureList.end(), shuffler);
+        state.ResumeTiming();
+        sortPictureList(list);
+        benchmark::DoNotOptimize(list.pictureList.data());
+    }
+}
+BENCHMARK(BM_SortPictureList100k)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
     ->ReportAggregatesOnly(true);
 
 void BM_SortPictureList(benchmark::State& state) {

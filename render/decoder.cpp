@@ -40,6 +40,38 @@ bool isJpeg(std::span<const uint8_t> data) {
     return data.size() >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF;
 }
 
+// Real progressive pictures have about ten scans. The JPEG libraries sweep the whole frame
+// once per scan, even an empty one, so a small file of thousands of empty scans would keep
+// the decoder busy for minutes; such a file is refused before decoding.
+constexpr size_t kMaxJpegScans = 100;
+
+bool isRestartOrStuffing(uint8_t second) {
+    return second == 0x00 || (second >= 0xD0 && second <= 0xD7);
+}
+
+// Counts the start-of-scan markers by walking the marker segments and skipping each scan's
+// entropy-coded data, up to the end marker; linear in the size, never reads past the span.
+size_t countJpegScans(std::span<const uint8_t> data) {
+    size_t scans = 0;
+    size_t at = 2;
+    while (at + 1 < data.size() && scans <= kMaxJpegScans) {
+        const uint8_t marker = data[at + 1];
+        if (data[at] != 0xFF || marker == 0xFF || marker == 0x01 || isRestartOrStuffing(marker)) {
+            ++at;  // a fill byte, a stray byte or a marker without a length
+            continue;
+        }
+        if (marker == 0xD9 || at + 3 >= data.size())
+            break;
+        at += 2 + (size_t{data[at + 2]} << 8 | data[at + 3]);
+        if (marker != 0xDA)
+            continue;
+        ++scans;
+        while (at + 1 < data.size() && !(data[at] == 0xFF && !isRestartOrStuffing(data[at + 1])))
+            ++at;
+    }
+    return scans;
+}
+
 // Qt refuses images over 128 MB by default. Its check counts its own intermediate format,
 // which for 16-bit-per-channel pictures is 8 bytes a pixel, so it gets twice our own bound;
 // our bound on the final 32-bit picture is checked separately before reading.
@@ -162,6 +194,8 @@ DecodeStatus decodePictureData(std::span<const uint8_t> data, Image& out) {
     DecodeStatus status = DecodeStatus::Failed;
     if (isJpeg2000(data)) {
         status = decodeJpeg2000(data, out);
+    } else if (isJpeg(data) && countJpegScans(data) > kMaxJpegScans) {
+        qCDebug(lcRender) << "jpeg with more than" << kMaxJpegScans << "scans refused";
     } else if (std::optional<DecodeStatus> turbo;
                isJpeg(data) && (turbo = decodeWithTurboJpeg(data, out))) {
         status = *turbo;

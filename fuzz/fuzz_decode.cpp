@@ -1,0 +1,56 @@
+// libFuzzer entry point: any bytes as a whole picture file, through the decoder, a turn and a
+// render into a small surface, as the viewer would show them.
+#include <QCoreApplication>
+#include <QImage>
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "catalogue/picture_list.h"
+#include "render/decoder.h"
+#include "render/pixel_ops.h"
+#include "render/render_pipeline.h"
+
+namespace {
+
+class SmallSurface : public RenderTarget {
+  public:
+    SmallSurface(int width, int height) : pixels_(width, height, QImage::Format_RGB32) {}
+    QImage* surfacePixels() override { return &pixels_; }
+    void present() override {}
+
+  private:
+    QImage pixels_;
+};
+
+// Qt's image plugins are found through the application object's library paths.
+void startQt() {
+    static int argc = 1;
+    static char name[] = "fuzz_decode";
+    static char* argv[] = {name, nullptr};
+    static QCoreApplication app(argc, argv);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    startQt();
+    RenderState state;
+    if (decodePictureData(std::span(data, size), state.currentPicture) != DecodeStatus::Ok)
+        return 0;
+    // The last byte picks the turn, the alpha path and a zoom, so every draw path is reached.
+    const uint8_t choice = size > 0 ? data[size - 1] : 0;
+    PictureListState list;
+    list.pictureList.emplace_back(choice & 4 ? "/fuzz/picture.png" : "/fuzz/picture.jpg");
+    list.currentIndex = 0;
+    SmallSurface surface(choice & 8 ? 7 : 64, 48);
+    renderPicture(list, state, &surface, 1, choice & 3);
+    if (choice & 16) {
+        state.zoomFactor = 3.5f;
+        state.panX = 11.0f;
+        state.panY = -5.0f;
+        renderPicture(list, state, &surface, 1, kRotateNone);
+    }
+    return 0;
+}

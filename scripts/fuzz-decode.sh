@@ -1,0 +1,50 @@
+#!/bin/sh
+# Fuzzes the decode path (decoder, turn, render into a small surface) for SECONDS (default 60).
+# Builds build/fuzz with clang if needed and seeds a corpus in /tmp from the project's small
+# pictures, so the repository is never written. Exits non-zero when libFuzzer finds a crash, a
+# leak, a timeout or an allocation beyond its limit (the reproducer is left in the work folder).
+set -eu
+
+seconds="${1:-60}"
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="$root/build/fuzz"
+
+if [ ! -f "$build/build.ninja" ]; then
+    CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja \
+        -DQUILLMERE_FUZZ=ON -DQUILLMERE_BENCH=OFF
+fi
+cmake --build "$build" --target fuzz_decode
+
+work="$(mktemp -d /tmp/fuzz-decode.XXXXXX)"
+mkdir -p "$work/corpus"
+# Small seeds only: large ones slow every execution and add no structure the small ones lack.
+find "$root/samples" "$root/tests/data" "$root/fuzz/corpus" -type f -size -24k \
+    -exec cp {} "$work/corpus/" \; 2>/dev/null || true
+# A small baseline and a small progressive JPEG, which the samples are too large to be.
+if command -v djpeg >/dev/null 2>&1 && command -v cjpeg >/dev/null 2>&1; then
+    djpeg -scale 1/8 "$root/samples/2-lighthouse.jpg" >"$work/small.ppm" &&
+        cjpeg -quality 40 "$work/small.ppm" >"$work/corpus/small.jpg" &&
+        cjpeg -quality 40 -progressive -sample 1x1 "$work/small.ppm" \
+            >"$work/corpus/small-progressive.jpg" || true
+    rm -f "$work/small.ppm"
+fi
+echo "fuzzing in $work"
+
+cd "$work"
+# Qt's readers log every broken file; -close_fd_mask=2 would hide findings, so the log keeps
+# them. A legal header may ask for up to Image::maxPictureBytes() (2 GiB), hence the limits;
+# a kilobyte of JPEG 2000 may legally describe 500 megapixels of empty tiles, which takes a
+# second to decode here but a minute under the fuzzer's instrumentation, hence the timeout.
+status=0
+QT_LOGGING_RULES="*.debug=false;qt.*=false" \
+"$build/fuzz/fuzz_decode" -max_total_time="$seconds" -rss_limit_mb=6144 \
+    -malloc_limit_mb=6144 -timeout=120 -max_len=65536 -print_final_stats=1 \
+    -artifact_prefix="$work/" "$work/corpus" >"$work/fuzz.log" 2>&1 || status=$?
+if [ "$status" -ne 0 ]; then
+    tail -n 60 "$work/fuzz.log"
+    echo "fuzz_decode found a fault (exit $status); see $work"
+    exit "$status"
+fi
+grep -E '^(stat::number_of_executed_units|stat::peak_rss_mb|Done )' "$work/fuzz.log" || true
+rm -rf "$work"
+echo "fuzz_decode: nothing found in $seconds s"
