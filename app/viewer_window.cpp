@@ -25,6 +25,7 @@
 #include "commands/key_table.h"
 #include "commands/shell_actions.h"
 #include "commands/slideshow.h"
+#include "render/prefetcher.h"
 #include "render/render_pipeline.h"
 #include "resources/product.h"
 
@@ -76,6 +77,8 @@ QRect onSomeScreen(const QRect& stored) {
 
 ViewerWindow::ViewerWindow(ViewerOptions options, QWidget* parent)
     : QDialog(parent), options_(std::move(options)) {
+    if (!options_.prefetcher)
+        options_.prefetcher = std::make_shared<Prefetcher>();
     // One window per process: a new one starts from the state a fresh process has.
     viewer = ViewerState{};
 
@@ -156,7 +159,37 @@ void ViewerWindow::layoutToClientArea() {
 
 int ViewerWindow::renderPicture(int reload, int rotation) {
     surface_->setFillLevel(viewer.backgroundLevel & 0xFF);
-    return ::renderPicture(viewer, viewer, surface_, reload, rotation);
+    Prefetcher& ahead = *options_.prefetcher;
+    // A reload of a listed file starts by dropping the shown picture; the worker frees it
+    // instead, so the step doesn't wait for its memory to be given back.
+    if (reload == 0 && currentPath(viewer) != nullptr)
+        ahead.release(std::move(viewer.currentPicture));
+    const int result =
+        ::renderPicture(viewer, viewer, surface_, reload, rotation,
+                        [&ahead](const std::filesystem::path& file) { return ahead.take(file); });
+    // Started at once even at start-up: a step that comes while the neighbour is still
+    // decoding waits for the rest of that decode, which beats starting one of its own.
+    if (reload == 0)
+        prefetchNeighbours();
+    return result;
+}
+
+// After a new picture is shown, its neighbour in the direction of travel is decoded ahead,
+// then the one behind; the list wraps, as stepping does.
+void ViewerWindow::prefetchNeighbours() {
+    const auto count = static_cast<int64_t>(viewer.pictureList.size());
+    const int64_t index = viewer.currentIndex;
+    std::vector<std::filesystem::path> files;
+    if (count >= 2 && index >= 0 && index < count) {
+        const int64_t ahead = (index + travel_ + count) % count;
+        const int64_t behind = (index - travel_ + count) % count;
+        files.push_back(viewer.pictureList[static_cast<size_t>(ahead)]);
+        if (behind != ahead)
+            files.push_back(viewer.pictureList[static_cast<size_t>(behind)]);
+    }
+    const QImage* pixels = surface_->surfacePixels();
+    options_.prefetcher->request(std::move(files), pixels ? pixels->width() : 0,
+                                 pixels ? pixels->height() : 0);
 }
 
 void ViewerWindow::setTitleForCurrent() {
@@ -167,6 +200,7 @@ void ViewerWindow::setTitleForCurrent() {
 }
 
 int ViewerWindow::showNext() {
+    travel_ = 1;
     viewer.zoomFactor = 1.0f;
     stepNext(viewer);
     if (!viewer.slideshowRunning && !viewer.pictureList.empty())
@@ -175,6 +209,7 @@ int ViewerWindow::showNext() {
 }
 
 int ViewerWindow::showPrevious() {
+    travel_ = -1;
     viewer.zoomFactor = 1.0f;
     stepPrevious(viewer);
     if (!viewer.slideshowRunning && !viewer.pictureList.empty())
@@ -249,6 +284,7 @@ void ViewerWindow::deleteCurrentPicture() {
         return;
     // Only a file is ever removed: an empty folder that took the file's name since the
     // listing stays where it is.
+    options_.prefetcher->forget(*path);
     std::error_code error;
     if (!std::filesystem::is_directory(std::filesystem::symlink_status(*path, error)))
         std::filesystem::remove(*path, error);
@@ -261,6 +297,7 @@ void ViewerWindow::deleteCurrentPicture() {
 void ViewerWindow::openDroppedFile(const std::filesystem::path& file) {
     // A dropped file that is not among its folder's pictures leaves no picture to locate:
     // the first picture is shown then, as at start-up, so the index always lies in the list.
+    options_.prefetcher->clear();
     viewer.currentIndex = 0;
     openPicture(viewer, file, options_.programFolder);
     viewer.zoomFactor = 1.0f;
@@ -428,6 +465,8 @@ void ViewerWindow::onSizeChanged() {
         layoutToClientArea();
         viewer.zoomFactor = 1.0f;
         renderPicture(1, kRotateNone);
+        // Pictures fitted ahead for the old size are fitted again for the new one.
+        prefetchNeighbours();
     } else {
         // Before the first paint nothing is drawn, but the surface still covers the window.
         surface_->setGeometry(rect());

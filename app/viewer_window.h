@@ -3,6 +3,7 @@
 #include <QDialog>
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 
 #include "app/window_rect.h"
@@ -10,6 +11,7 @@
 #include "render/zoom.h"
 
 class PictureSurface;
+class Prefetcher;
 class Slideshow;
 
 // How the window was started: what the command line asked for and where things live.
@@ -20,6 +22,9 @@ struct ViewerOptions {
     std::filesystem::path programFolder;
     // The settings file read at start and written at close.
     std::filesystem::path settingsFile;
+    // Decodes ahead of the window, possibly already at work on the command line's picture;
+    // the window makes its own when none is given.
+    std::shared_ptr<Prefetcher> prefetcher;
 };
 
 // The viewer window: one dialog whose client area is the picture surface. It owns no picture
@@ -50,6 +55,7 @@ class ViewerWindow : public QDialog {
     void runCommand(CommandId command);
 
     bool firstPaintDone() const { return firstPaintDone_ != 0; }
+    Prefetcher& prefetcher() const { return *options_.prefetcher; }
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -77,10 +83,13 @@ class ViewerWindow : public QDialog {
     std::optional<CursorPos> cursor() const;
     WindowRect windowRect() const;
     bool isNormalPlacement() const;
+    void prefetchNeighbours();
 
     ViewerOptions options_;
     PictureSurface* surface_ = nullptr;
     Slideshow* slideshow_ = nullptr;
     int firstPaintDone_ = 0;
     bool firstPaintQueued_ = false;
+    // The direction of the last step, +1 or -1: its neighbour is decoded ahead first.
+    int travel_ = 1;
 };

@@ -14,17 +14,6 @@ namespace {
 
 Q_LOGGING_CATEGORY(lcRender, "quillmere.render")
 
-// The alpha path is chosen by a plain case-sensitive search of the whole path, folders
-// included, for exactly these spellings.
-bool usesAlphaPath(const std::filesystem::path& file) {
-    const std::string& text = file.native();
-    for (const char* marker : {".png", ".PNG", ".gif", ".GIF"}) {
-        if (text.find(marker) != std::string::npos)
-            return true;
-    }
-    return false;
-}
-
 // The surface to draw on, or nullptr when there is none or it isn't 32 bits per pixel. A
 // 0 x 0 surface (a minimised window) is usable: there is just nothing to paint.
 QImage* usableSurface(RenderTarget* target) {
@@ -36,11 +25,37 @@ QImage* usableSurface(RenderTarget* target) {
     return surface;
 }
 
+// Takes a prepared picture of file from source, if it has one: the state becomes what a
+// decode here gives. A picture already turned by its EXIF orientation leaves rotation 0 and
+// sets exifTurned, so that the render still does what a turn does besides moving pixels.
+bool takePrepared(const std::filesystem::path& file, const DecodeSource& source, RenderState& state,
+                  int32_t& rotation, bool& exifTurned) {
+    if (!source)
+        return false;
+    std::optional<PreparedPicture> prepared = source(file);
+    if (!prepared || prepared->status != DecodeStatus::Ok || prepared->file != file ||
+        prepared->picture.empty())
+        return false;
+    state.currentPicture.swap(prepared->picture);
+    if (prepared->resampled.valid)
+        state.resampled = std::move(prepared->resampled);
+    state.exifInfo = prepared->exifInfo;
+    state.alphaPremultiplied = 0;
+    state.loadFailed = 0;
+    exifTurned = prepared->turned;
+    rotation = prepared->turned ? kRotateNone : prepared->exifTurn;
+    return true;
+}
+
 // Decodes the current file into the picture and puts its EXIF turn into rotation. Returns
 // false, with loadFailed set and the picture empty, when the file doesn't decode.
-bool reloadPicture(const std::filesystem::path& file, RenderState& state, int32_t& rotation) {
+bool reloadPicture(const std::filesystem::path& file, const DecodeSource& source,
+                   RenderState& state, int32_t& rotation, bool& exifTurned) {
     state.resampled.invalidate();
+    // Freed first, so that a decode never holds the old picture and the new one at once.
     state.currentPicture.destroy();
+    if (takePrepared(file, source, state, rotation, exifTurned))
+        return true;
     const DecodeStatus status = decodePicture(file, state.currentPicture);
     if (status != DecodeStatus::Ok) {
         qCDebug(lcRender) << "decode failed" << static_cast<int>(status) << file.c_str();
@@ -128,14 +143,27 @@ void drawPicture(const std::filesystem::path& file, RenderState& state, QImage& 
 
 }  // namespace
 
+bool usesAlphaPath(const std::filesystem::path& file) {
+    const std::string& text = file.native();
+    for (const char* marker : {".png", ".PNG", ".gif", ".GIF"}) {
+        if (text.find(marker) != std::string::npos)
+            return true;
+    }
+    return false;
+}
+
 int32_t renderPicture(const PictureListState& list, RenderState& state, RenderTarget* target,
-                      int32_t reload, int32_t rotation) {
+                      int32_t reload, int32_t rotation, const DecodeSource& source) {
     const std::filesystem::path* file = currentPath(list);
     if (file == nullptr) {
         fillBackground(state, target);
         return -1;
     }
-    if (reload == 0 && !reloadPicture(*file, state, rotation)) {
+    // Without a surface a decode is not turned, so a picture turned ahead must not be used.
+    static const DecodeSource kNoSource;
+    const DecodeSource& from = usableSurface(target) != nullptr ? source : kNoSource;
+    bool exifTurned = false;
+    if (reload == 0 && !reloadPicture(*file, from, state, rotation, exifTurned)) {
         // The unreadable file must not be shown as the previous picture under its name.
         fillBackground(state, target);
         return -1;
@@ -150,6 +178,8 @@ int32_t renderPicture(const PictureListState& list, RenderState& state, RenderTa
         turnPicture(state.currentPicture, rotation);
         state.zoomFactor = 1.0f;
     }
+    if (exifTurned)
+        state.zoomFactor = 1.0f;
     drawPicture(*file, state, *surface);
     target->present();
     return 0;

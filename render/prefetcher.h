@@ -1,0 +1,87 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "render/prepared_picture.h"
+
+// Decodes pictures the viewer is likely to show next on a worker thread of its own and keeps
+// at most two of them under a memory cap. All calls are made from one thread (the window's);
+// the worker only ever touches the prefetcher's own queue and cache, never the viewer state.
+class Prefetcher {
+  public:
+    // capBytes bounds the pixels held in the cache; a picture larger than it is not kept.
+    explicit Prefetcher(size_t capBytes = defaultCapBytes());
+    ~Prefetcher();  // drops the queue and waits for the picture being decoded
+    Prefetcher(const Prefetcher&) = delete;
+    Prefetcher& operator=(const Prefetcher&) = delete;
+
+    // Wants these files (at most the first two count), most wanted first. Queued work and
+    // cached pictures for other files are dropped; a decode under way for another file is
+    // discarded when it ends. With a surface size (device pixels) each picture also gets
+    // the fitted resample its first render on that surface would make.
+    void request(std::vector<std::filesystem::path> files, int32_t surfaceWidth = 0,
+                 int32_t surfaceHeight = 0);
+
+    // The picture decoded for file, taken out of the cache, when it is there and the file
+    // still has the size and modification time it had when it was read; waits for it when
+    // it is being decoded right now. Nothing otherwise, also for failed decodes: the caller
+    // then decodes the file itself. Never gives a picture of another file.
+    std::optional<PreparedPicture> take(const std::filesystem::path& file);
+
+    // Frees a picture on a thread of its own: giving back a large picture's memory takes
+    // milliseconds that a step should not wait for.
+    void release(Image&& picture);
+
+    // Drops anything for file (a deleted picture), or everything (a new folder).
+    void forget(const std::filesystem::path& file);
+    void clear();
+
+    // Blocks until the queue is empty and nothing is being decoded (tests, benchmarks).
+    void waitIdle();
+    // How many pictures the cache holds now.
+    size_t cachedCount() const;
+
+    // An eighth of the largest picture the viewer holds, at least 64 MiB and at most
+    // 160 MiB: one 24-megapixel photo, or two of screen size.
+    static size_t defaultCapBytes();
+
+    static constexpr size_t kMaxPictures = 2;
+
+  private:
+    void run();
+    void reap();
+    bool wanted(const std::filesystem::path& file) const;
+    size_t cachedBytes() const;
+    bool roomForAnother() const;
+    void keep(PreparedPicture&& prepared);
+    std::vector<PreparedPicture>::iterator staleFit();
+    void work(PreparedPicture&& prepared, std::unique_lock<std::mutex>& lock);
+
+    const size_t capBytes_;
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;  // work queued or stop
+    std::condition_variable idle_;  // a decode ended
+    std::vector<std::filesystem::path> wanted_;
+    std::deque<std::filesystem::path> queue_;
+    std::vector<PreparedPicture> cache_;
+    std::optional<std::filesystem::path> decoding_;
+    bool decodingWanted_ = false;
+    size_t lastBytes_ = 0;
+    int32_t surfaceWidth_ = 0;
+    int32_t surfaceHeight_ = 0;
+    bool stop_ = false;
+    std::thread worker_;
+
+    std::mutex reapMutex_;
+    std::condition_variable reapWake_;
+    std::vector<Image> toFree_;
+    bool reapStop_ = false;
+    std::thread reaper_;
+};

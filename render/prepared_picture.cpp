@@ -1,0 +1,78 @@
+#include "render/prepared_picture.h"
+
+#include <new>
+#include <system_error>
+
+#include "render/fit_geometry.h"
+#include "render/pixel_ops.h"
+#include "render/render_pipeline.h"
+#include "render/resample.h"
+
+std::optional<FileStamp> fileStampOf(const std::filesystem::path& file) {
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(file, error);
+    if (error || !std::filesystem::is_regular_file(status))
+        return std::nullopt;
+    FileStamp stamp;
+    stamp.size = std::filesystem::file_size(file, error);
+    if (error)
+        return std::nullopt;
+    stamp.modified = std::filesystem::last_write_time(file, error);
+    if (error)
+        return std::nullopt;
+    return stamp;
+}
+
+PreparedPicture preparePicture(const std::filesystem::path& file) {
+    PreparedPicture prepared;
+    prepared.file = file;
+    // Stamped before reading: a write during the read then shows as a changed stamp later.
+    const std::optional<FileStamp> stamp = fileStampOf(file);
+    if (!stamp)
+        return prepared;
+    prepared.stamp = *stamp;
+    prepared.status = decodePicture(file, prepared.picture);
+    if (prepared.status != DecodeStatus::Ok) {
+        prepared.picture.destroy();
+        return prepared;
+    }
+    prepared.exifTurn =
+        rotationFromExif(readPictureExif(file, prepared.exifInfo), prepared.exifInfo);
+    if (prepared.exifTurn >= kRotateRight && prepared.exifTurn <= kRotateHalf)
+        prepared.turned = turnPicture(prepared.picture, prepared.exifTurn);
+    return prepared;
+}
+
+void prepareFit(PreparedPicture& prepared, int32_t surfaceWidth, int32_t surfaceHeight) {
+    prepared.resampled.invalidate();
+    prepared.fitWidth = surfaceWidth;
+    prepared.fitHeight = surfaceHeight;
+    const Image& picture = prepared.picture;
+    const bool alphaPath = usesAlphaPath(prepared.file);
+    if (picture.empty() || surfaceWidth <= 0 || surfaceHeight <= 0 ||
+        (alphaPath && picture.hasAlpha()))
+        return;
+    const Fit fit = fitPicture(picture.width(), picture.height(), surfaceWidth, surfaceHeight);
+    const PixelRect dest = destinationRect(fit, 1.0f, 0.0f, 0.0f);
+    const PixelRect visible = visiblePart(dest, surfaceWidth, surfaceHeight);
+    if (visible.width == 0)
+        return;
+    ResampledCache& cache = prepared.resampled;
+    try {
+        cache.pixels.resize(static_cast<size_t>(visible.width) *
+                            static_cast<size_t>(visible.height));
+    } catch (const std::bad_alloc&) {
+        return;
+    }
+    resamplePicture(picture, dest, visible, cache.pixels.data(), visible.width);
+    // On the alpha path the render marks the picture premultiplied before it draws, which
+    // for a picture without alpha changes no pixel.
+    cache.key = {picture.qimage().cacheKey(),
+                 dest,
+                 surfaceWidth,
+                 surfaceHeight,
+                 alphaPath,
+                 alphaPath ? 1 : 0};
+    cache.visible = visible;
+    cache.valid = true;
+}

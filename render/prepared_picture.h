@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+
+#include "render/decoder.h"
+#include "render/exif_reader.h"
+#include "render/image.h"
+#include "render/render_state.h"
+
+// What identifies one version of a file: a picture decoded from it stays valid while both
+// stay the same.
+struct FileStamp {
+    uintmax_t size = 0;
+    std::filesystem::file_time_type modified{};
+    friend bool operator==(const FileStamp&, const FileStamp&) = default;
+};
+
+// The stamp of a regular file, or nothing when it is missing or not a regular file.
+std::optional<FileStamp> fileStampOf(const std::filesystem::path& file);
+
+// A picture decoded ahead of its render, with everything the render's own decode would have
+// produced: the pixels (straight alpha), the EXIF record and the turn it asks for.
+struct PreparedPicture {
+    std::filesystem::path file;
+    FileStamp stamp;  // taken before the file was read
+    DecodeStatus status = DecodeStatus::Failed;
+    Image picture;  // already turned by exifTurn when turned is set
+    ExifInfo exifInfo{};
+    int32_t exifTurn = 0;  // the rotation code of the EXIF orientation
+    bool turned = false;
+    // The fitted resample for a surface size, made ahead when the render would make exactly
+    // this one; the render's own cache check decides whether it is used.
+    ResampledCache resampled;
+    int32_t fitWidth = 0;  // the surface prepareFit last worked for
+    int32_t fitHeight = 0;
+
+    size_t bytes() const {
+        return static_cast<size_t>(picture.pitch()) * static_cast<size_t>(picture.height()) +
+               resampled.pixels.size() * sizeof(uint32_t);
+    }
+};
+
+// Decodes file and reads its EXIF turn, as the render's reload does, and applies the turn to
+// the pixels when it can (turned tells). status is not Ok, with the picture empty, when the
+// file is missing, changes type or doesn't decode. Safe on any thread: it touches no shared
+// state.
+PreparedPicture preparePicture(const std::filesystem::path& file);
+
+// Adds the resample the first render of the prepared picture makes on a surface of
+// surfaceWidth x surfaceHeight device pixels (fitted, zoom 1). Left out when the render
+// would premultiply first (alpha on the alpha path), for an empty surface or without memory.
+void prepareFit(PreparedPicture& prepared, int32_t surfaceWidth, int32_t surfaceHeight);

@@ -1,0 +1,410 @@
+// Pictures decoded ahead on the worker must be indistinguishable from a decode at the step,
+// and must never stand in for a file that changed or for another file.
+#include <QBuffer>
+#include <QImage>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include "app/picture_surface.h"
+#include "render/prefetcher.h"
+#include "render/render_pipeline.h"
+#include "window_test_support.h"
+
+namespace {
+
+class SurfaceImage : public RenderTarget {
+  public:
+    QImage pixels{80, 60, QImage::Format_RGB32};
+    QImage* surfacePixels() override { return &pixels; }
+    void present() override {}
+};
+
+// A 40 x 30 JPEG with a red top-left quarter and an EXIF block of the given orientation, so
+// that a turn that is lost or done twice shows in the pixels.
+std::string jpegWithOrientation(uint16_t orientation) {
+    QImage image(40, 30, QImage::Format_RGB32);
+    image.fill(Qt::blue);
+    for (int y = 0; y < 15; ++y)
+        for (int x = 0; x < 20; ++x)
+            image.setPixel(x, y, qRgb(255, 0, 0));
+    QByteArray jpeg;
+    QBuffer buffer(&jpeg);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPEG", 95);
+    const uint8_t app1[] = {0xFF,
+                            0xE1,
+                            0,
+                            34,
+                            'E',
+                            'x',
+                            'i',
+                            'f',
+                            0,
+                            0,
+                            'M',
+                            'M',
+                            0,
+                            42,
+                            0,
+                            0,
+                            0,
+                            8,
+                            0,
+                            1,
+                            0x01,
+                            0x12,
+                            0,
+                            3,
+                            0,
+                            0,
+                            0,
+                            1,
+                            static_cast<uint8_t>(orientation >> 8),
+                            static_cast<uint8_t>(orientation),
+                            0,
+                            0,
+                            0,
+                            0,
+                            0,
+                            0};
+    jpeg.insert(2, QByteArray(reinterpret_cast<const char*>(app1), sizeof app1));
+    return jpeg.toStdString();
+}
+
+// A PNG with straight alpha: the alpha path premultiplies it at the render, never before.
+std::string pngWithAlpha() {
+    QImage image(24, 18, QImage::Format_ARGB32);
+    image.fill(qRgba(200, 100, 50, 128));
+    image.setPixel(3, 4, qRgba(10, 250, 90, 255));
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return png.toStdString();
+}
+
+void expectSameExif(const ExifInfo& a, const ExifInfo& b) {
+    EXPECT_EQ(a.hasExif, b.hasExif);
+    EXPECT_EQ(a.orientation, b.orientation);
+    EXPECT_EQ(a.imageWidth, b.imageWidth);
+    EXPECT_EQ(a.imageHeight, b.imageHeight);
+    EXPECT_EQ(a.thumbnailSize, b.thumbnailSize);
+    EXPECT_STREQ(a.cameraMake, b.cameraMake);
+    EXPECT_STREQ(a.comment, b.comment);
+}
+
+struct PictureCase {
+    const char* name;
+    const char* fileName;
+    std::string bytes;
+    int32_t prefetchSurfaceWidth;  // the surface the prefetch fitted to; the render's is 80
+    bool resampledAhead;           // whether the fitted resample comes from the prefetch
+};
+
+class CachedStep : public ::testing::TestWithParam<PictureCase> {};
+
+// The render's whole observable state after a reload from the prefetch equals that of a
+// reload that decodes the file itself: pixels, alpha, the premultiply flag, EXIF, zoom and
+// what lands on the surface.
+TEST_P(CachedStep, GivesWhatAFreshDecodeGives) {
+    TempFolder folder;
+    const std::filesystem::path file = folder / GetParam().fileName;
+    writeBytes(file, GetParam().bytes);
+    PictureListState list;
+    list.pictureList = {file};
+
+    RenderState fresh;
+    fresh.zoomFactor = 2.0f;
+    SurfaceImage freshSurface;
+    const int32_t freshResult = renderPicture(list, fresh, &freshSurface, 0, kRotateNone);
+
+    Prefetcher prefetcher;
+    prefetcher.request({file}, GetParam().prefetchSurfaceWidth, 60);
+    prefetcher.waitIdle();
+    ASSERT_EQ(prefetcher.cachedCount(), 1u);
+    RenderState cached;
+    cached.zoomFactor = 2.0f;
+    cached.loadFailed = 1;
+    SurfaceImage cachedSurface;
+    bool asked = false;
+    const int32_t cachedResult =
+        renderPicture(list, cached, &cachedSurface, 0, kRotateNone, [&](const auto& f) {
+            asked = true;
+            std::optional<PreparedPicture> taken = prefetcher.take(f);
+            EXPECT_EQ(taken && taken->resampled.valid, GetParam().resampledAhead);
+            return taken;
+        });
+
+    EXPECT_TRUE(asked);
+    EXPECT_EQ(prefetcher.cachedCount(), 0u);
+    EXPECT_EQ(cachedResult, freshResult);
+    EXPECT_EQ(cached.currentPicture.qimage(), fresh.currentPicture.qimage());
+    EXPECT_EQ(cached.currentPicture.hasAlpha(), fresh.currentPicture.hasAlpha());
+    EXPECT_EQ(cached.alphaPremultiplied, fresh.alphaPremultiplied);
+    EXPECT_EQ(cached.loadFailed, fresh.loadFailed);
+    EXPECT_EQ(cached.zoomFactor, fresh.zoomFactor);
+    expectSameExif(cached.exifInfo, fresh.exifInfo);
+    EXPECT_EQ(cachedSurface.pixels, freshSurface.pixels);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pictures, CachedStep,
+    ::testing::Values(
+        PictureCase{"upright_jpeg_keeps_zoom", "a.jpg", jpegWithOrientation(1), 80, true},
+        PictureCase{"quarter_turn_not_lost_nor_doubled", "b.jpg", jpegWithOrientation(6), 80, true},
+        PictureCase{"half_turn_resets_zoom", "c.jpg", jpegWithOrientation(3), 80, true},
+        PictureCase{"fitted_for_an_older_surface_size", "e.jpg", jpegWithOrientation(6), 120, true},
+        PictureCase{"fit_unknown_without_a_surface", "f.jpg", jpegWithOrientation(1), 0, false},
+        PictureCase{"alpha_stays_straight_until_render", "d.png", pngWithAlpha(), 80, false},
+        PictureCase{"opaque_png_on_the_alpha_path", "g.png", jpegWithOrientation(1), 80, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The resample made ahead is what the render puts on the surface when the surface is the
+// one it was made for, and is made anew when the window changed size since: marked pixels
+// in the ahead-made resample show which happened.
+TEST(CachedStep, AheadResampleIsUsedOnlyForItsOwnSurface) {
+    TempFolder folder;
+    const std::filesystem::path file = folder / "a.jpg";
+    writeBytes(file, jpegWithOrientation(6));
+    PictureListState list;
+    list.pictureList = {file};
+    for (const int32_t prefetchWidth : {80, 81}) {
+        Prefetcher prefetcher;
+        prefetcher.request({file}, prefetchWidth, 60);
+        prefetcher.waitIdle();
+        RenderState state;
+        SurfaceImage surface;
+        renderPicture(list, state, &surface, 0, kRotateNone, [&](const auto& f) {
+            std::optional<PreparedPicture> taken = prefetcher.take(f);
+            if (taken)
+                std::fill(taken->resampled.pixels.begin(), taken->resampled.pixels.end(),
+                          0xFF00FF00u);
+            return taken;
+        });
+        const bool marked = surface.pixels.pixel(40, 30) == 0xFF00FF00u;
+        EXPECT_EQ(marked, prefetchWidth == 80) << "prefetched for width " << prefetchWidth;
+    }
+}
+
+// A reload without a surface decodes but never turns; a picture turned ahead would differ.
+TEST(CachedStep, NoSurfaceDoesNotUseTheTurnedPicture) {
+    TempFolder folder;
+    const std::filesystem::path file = folder / "turned.jpg";
+    writeBytes(file, jpegWithOrientation(6));
+    PictureListState list;
+    list.pictureList = {file};
+    RenderState state;
+    bool asked = false;
+    renderPicture(list, state, nullptr, 0, kRotateNone, [&](const auto&) {
+        asked = true;
+        return std::optional<PreparedPicture>();
+    });
+    EXPECT_FALSE(asked);
+    EXPECT_EQ(state.currentPicture.width(), 40);
+}
+
+// How a file can change between its prefetch and the step.
+struct ChangeCase {
+    const char* name;
+    void (*change)(const std::filesystem::path&);
+};
+
+class ChangedFile : public ::testing::TestWithParam<ChangeCase> {};
+
+TEST_P(ChangedFile, IsDecodedAfresh) {
+    TempFolder folder;
+    const std::filesystem::path file = folder / "x.png";
+    writePicture(file, 20, 10, Qt::red);
+    Prefetcher prefetcher;
+    prefetcher.request({file});
+    prefetcher.waitIdle();
+    ASSERT_EQ(prefetcher.cachedCount(), 1u);
+    GetParam().change(file);
+    EXPECT_FALSE(prefetcher.take(file).has_value());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Changes, ChangedFile,
+    ::testing::Values(
+        ChangeCase{"same_size_newer_time",
+                   [](const std::filesystem::path& f) {
+                       std::filesystem::last_write_time(
+                           f, std::filesystem::last_write_time(f) + std::chrono::seconds(5));
+                   }},
+        ChangeCase{"rewritten_other_size",
+                   [](const std::filesystem::path& f) { writePicture(f, 30, 30, Qt::blue); }},
+        ChangeCase{"deleted", [](const std::filesystem::path& f) { std::filesystem::remove(f); }},
+        ChangeCase{"replaced_by_folder",
+                   [](const std::filesystem::path& f) {
+                       std::filesystem::remove(f);
+                       std::filesystem::create_directory(f);
+                   }}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Prefetcher, UnchangedFileIsTakenOnceAndNeverForAnother) {
+    TempFolder folder;
+    const std::filesystem::path a = folder / "a.png";
+    const std::filesystem::path b = folder / "b.png";
+    writePicture(a, 20, 10, Qt::red);
+    writePicture(b, 20, 10, Qt::blue);
+    Prefetcher prefetcher;
+    prefetcher.request({a});
+    prefetcher.waitIdle();
+    EXPECT_FALSE(prefetcher.take(b).has_value());
+    std::optional<PreparedPicture> taken = prefetcher.take(a);
+    ASSERT_TRUE(taken.has_value());
+    EXPECT_EQ(taken->file, a);
+    EXPECT_EQ(taken->picture.qimage().pixel(0, 0), qRgb(255, 0, 0));
+    EXPECT_FALSE(prefetcher.take(a).has_value());
+}
+
+// Everything that makes a prefetched picture unwanted: deletion, a drop of another folder,
+// a jump elsewhere, and a result that arrives for a file no longer asked for.
+struct DropCase {
+    const char* name;
+    void (*drop)(Prefetcher&, const std::filesystem::path& wanted,
+                 const std::filesystem::path& other);
+};
+
+class Unwanted : public ::testing::TestWithParam<DropCase> {};
+
+TEST_P(Unwanted, IsNeverUsed) {
+    TempFolder folder;
+    const std::filesystem::path a = folder / "a.png";
+    const std::filesystem::path b = folder / "b.png";
+    writePicture(a, 200, 100, Qt::red);
+    writePicture(b, 20, 10, Qt::blue);
+    Prefetcher prefetcher;
+    prefetcher.request({a});
+    GetParam().drop(prefetcher, a, b);
+    prefetcher.waitIdle();
+    EXPECT_FALSE(prefetcher.take(a).has_value());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Drops, Unwanted,
+    ::testing::Values(DropCase{"forgotten_after_decode",
+                               [](Prefetcher& p, const auto& wanted, const auto&) {
+                                   p.waitIdle();
+                                   p.forget(wanted);
+                               }},
+                      DropCase{"deleted_while_decoding", [](Prefetcher& p, const auto& wanted,
+                                                            const auto&) { p.forget(wanted); }},
+                      DropCase{"cleared_by_a_drop",
+                               [](Prefetcher& p, const auto&, const auto&) { p.clear(); }},
+                      DropCase{"stale_after_a_jump", [](Prefetcher& p, const auto&,
+                                                        const auto& other) { p.request({other}); }},
+                      DropCase{"stale_after_decode",
+                               [](Prefetcher& p, const auto&, const auto& other) {
+                                   p.waitIdle();
+                                   p.request({other});
+                               }}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Prefetcher, KeepsAtMostTwoUnderItsCap) {
+    TempFolder folder;
+    std::vector<std::filesystem::path> files;
+    for (const char* name : {"a.png", "b.png", "c.png"}) {
+        files.push_back(folder / name);
+        writePicture(files.back(), 100, 100, Qt::green);  // 40000 bytes of pixels each
+    }
+    Prefetcher roomy(1 << 20);
+    roomy.request(files);
+    roomy.waitIdle();
+    EXPECT_EQ(roomy.cachedCount(), 2u);
+    EXPECT_TRUE(roomy.take(files[0]).has_value());
+    EXPECT_FALSE(roomy.take(files[2]).has_value());
+
+    Prefetcher tight(50000);
+    tight.request(files);
+    tight.waitIdle();
+    EXPECT_EQ(tight.cachedCount(), 1u);
+    EXPECT_TRUE(tight.take(files[0]).has_value()) << "the most wanted one is the one kept";
+
+    Prefetcher tooSmall(1000);
+    tooSmall.request({files[0]});
+    tooSmall.waitIdle();
+    EXPECT_EQ(tooSmall.cachedCount(), 0u);
+}
+
+// A window resized after the prefetch gets its pictures fitted again for the new size.
+TEST(Prefetcher, NewSurfaceSizeRefitsWhatIsCached) {
+    TempFolder folder;
+    const std::filesystem::path file = folder / "a.jpg";
+    writeBytes(file, jpegWithOrientation(1));
+    Prefetcher prefetcher;
+    prefetcher.request({file}, 80, 60);
+    prefetcher.waitIdle();
+    prefetcher.request({file}, 100, 50);
+    prefetcher.waitIdle();
+    std::optional<PreparedPicture> taken = prefetcher.take(file);
+    ASSERT_TRUE(taken.has_value());
+    ASSERT_TRUE(taken->resampled.valid);
+    EXPECT_EQ(taken->resampled.key.surfaceWidth, 100);
+    EXPECT_EQ(taken->resampled.key.surfaceHeight, 50);
+}
+
+TEST(Prefetcher, FailedDecodeIsLeftToTheCaller) {
+    TempFolder folder;
+    const std::filesystem::path broken = folder / "broken.jpg";
+    writeBytes(broken, std::string("\xFF\xD8\xFF\xE0 not really", 14));
+    Prefetcher prefetcher;
+    prefetcher.request({broken});
+    prefetcher.waitIdle();
+    EXPECT_EQ(prefetcher.cachedCount(), 0u);
+    EXPECT_FALSE(prefetcher.take(broken).has_value());
+}
+
+// The window: every step shows its own picture at once, whichever of them came from the
+// prefetch, and a picture rewritten after it was prefetched shows as it is now.
+class WindowPrefetch : public ::testing::Test {
+  protected:
+    TempFolder folder;
+    WindowFixture fixture;
+    const QColor colours[4] = {Qt::red, Qt::green, Qt::blue, Qt::yellow};
+
+    void SetUp() override {
+        const char* names[4] = {"p0.png", "p1.png", "p2.png", "p3.png"};
+        for (int i = 0; i < 4; ++i)
+            writePicture(folder / names[i], 64, 48, colours[i]);
+        fixture.open(folder / "p0.png");
+    }
+    QColor centre() const {
+        const QImage& pixels = *fixture.window->surface()->surfacePixels();
+        return fixture.pixel(pixels.width() / 2, pixels.height() / 2);
+    }
+};
+
+TEST_F(WindowPrefetch, RepeatedStepsShowEveryPictureAndEndOnTheLast) {
+    const int steps[] = {Qt::Key_Right, Qt::Key_Right, Qt::Key_Right, Qt::Key_Right,
+                         Qt::Key_Left,  Qt::Key_Left,  Qt::Key_Right};
+    const int expected[] = {1, 2, 3, 0, 3, 2, 3};
+    for (size_t i = 0; i < std::size(steps); ++i) {
+        fixture.press(steps[i]);
+        EXPECT_EQ(centre(), colours[expected[i]]) << "step " << i;
+    }
+    EXPECT_EQ(fixture.title(), QString("Quillmere - p3.png"));
+}
+
+TEST_F(WindowPrefetch, PictureRewrittenAfterPrefetchShowsItsNewContent) {
+    Prefetcher& prefetcher = fixture.window->prefetcher();
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        prefetcher.waitIdle();
+        return prefetcher.cachedCount() == 2;
+    }));
+    const std::filesystem::path next = folder / "p1.png";
+    const auto before = std::filesystem::last_write_time(next);
+    writePicture(next, 64, 48, Qt::magenta);
+    std::filesystem::last_write_time(next, before + std::chrono::seconds(2));
+    fixture.press(Qt::Key_Right);
+    EXPECT_EQ(centre(), QColor(Qt::magenta));
+}
+
+}  // namespace
