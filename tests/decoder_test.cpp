@@ -128,26 +128,26 @@ OPJ_BOOL seekSink(OPJ_OFF_T pos, void* user) {
 }
 
 QByteArray encodeJpeg2000(OPJ_CODEC_FORMAT format, int width, int height,
-                          OPJ_COLOR_SPACE colourSpace, const std::vector<Component>& specs) {
-    std::vector<opj_image_cmptparm_t> params(specs.size());
-    for (size_t c = 0; c < specs.size(); ++c) {
+                          OPJ_COLOR_SPACE colourSpace, const std::vector<Component>& components) {
+    std::vector<opj_image_cmptparm_t> params(components.size());
+    for (size_t c = 0; c < components.size(); ++c) {
         params[c] = {};
-        params[c].dx = specs[c].dx;
-        params[c].dy = specs[c].dy;
-        params[c].w = (width + specs[c].dx - 1) / specs[c].dx;
-        params[c].h = (height + specs[c].dy - 1) / specs[c].dy;
-        params[c].prec = specs[c].prec;
-        params[c].sgnd = specs[c].sgnd;
+        params[c].dx = components[c].dx;
+        params[c].dy = components[c].dy;
+        params[c].w = (width + components[c].dx - 1) / components[c].dx;
+        params[c].h = (height + components[c].dy - 1) / components[c].dy;
+        params[c].prec = components[c].prec;
+        params[c].sgnd = components[c].sgnd;
     }
     opj_image_t* image = opj_image_create(params.size(), params.data(), colourSpace);
     image->x1 = width;
     image->y1 = height;
-    for (size_t c = 0; c < specs.size(); ++c) {
+    for (size_t c = 0; c < components.size(); ++c) {
         opj_image_comp_t& comp = image->comps[c];
-        comp.alpha = specs[c].alpha;
+        comp.alpha = components[c].alpha;
         for (uint32_t y = 0; y < comp.h; ++y)
             for (uint32_t x = 0; x < comp.w; ++x)
-                comp.data[y * comp.w + x] = specs[c].sample(x * comp.dx, y * comp.dy);
+                comp.data[y * comp.w + x] = components[c].sample(x * comp.dx, y * comp.dy);
     }
     opj_cparameters_t parameters;
     opj_set_default_encoder_parameters(&parameters);
@@ -197,13 +197,14 @@ QByteArray j2kYcc420(int width, int height) {
                                       : 128 + (r - y) / 1.402;
         return int32_t(std::clamp(v + 0.5, 0.0, 255.0));
     };
-    std::vector<Component> specs;
+    std::vector<Component> components;
     for (int which = 0; which < 3; ++which) {
         const uint32_t step = which == 0 ? 1 : 2;
-        specs.push_back({8, false, step, step,
-                         [=](int x, int) { return ycc(x < kWidth / 2 ? kLeft : kRight, which); }});
+        components.push_back({8, false, step, step, [=](int x, int) {
+                                  return ycc(x < kWidth / 2 ? kLeft : kRight, which);
+                              }});
     }
-    return encodeJpeg2000(OPJ_CODEC_J2K, width, height, OPJ_CLRSPC_UNSPECIFIED, specs);
+    return encodeJpeg2000(OPJ_CODEC_J2K, width, height, OPJ_CLRSPC_UNSPECIFIED, components);
 }
 
 // --- byte patches -----------------------------------------------------------------------
