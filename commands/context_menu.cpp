@@ -36,4 +36,6 @@ constexpr std::array<MenuItem, 23> kContextMenu{{
 
 }  // namespace
 
-std::span<const MenuItem> contextMenuItems() { return kContextMenu; }
+std::span<const MenuItem> contextMenuItems() {
+    return kContextMenu;
+}

@@ -30,4 +30,6 @@ const KeyBinding* findKeyBinding(int key) {
     return nullptr;
 }
 
-bool keyStopsSlideshow(int key) { return key != Qt::Key_S; }
+bool keyStopsSlideshow(int key) {
+    return key != Qt::Key_S;
+}

@@ -12,7 +12,7 @@
 class Slideshow : public QObject {
     Q_OBJECT
 
-public:
+  public:
     static constexpr int kIntervalMs = 3000;
 
     explicit Slideshow(std::function<void()> step, QObject* parent = nullptr);
@@ -25,7 +25,7 @@ public:
     void setIntervalMs(int intervalMs) { intervalMs_ = intervalMs; }
     int intervalMs() const { return intervalMs_; }
 
-private:
+  private:
     void onTimeout();
 
     std::function<void()> step_;

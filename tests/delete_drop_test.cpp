@@ -38,9 +38,7 @@ class DeleteTest : public ::testing::Test {
     TempFolder pictures;
     WindowFixture fixture;
 
-    void SetUp() override {
-        writeRedGreenBlue(pictures);
-    }
+    void SetUp() override { writeRedGreenBlue(pictures); }
 
     bool deleteWith(QMessageBox::StandardButton answer) {
         bool shown = false;

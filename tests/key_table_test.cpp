@@ -16,12 +16,12 @@ struct KeyRow {
 
 TEST(KeyTable, EveryBoundKeyReachesItsCommand) {
     const std::vector<KeyRow> rows = {
-        {Qt::Key_Left, ID_PREVIOUS},          {Qt::Key_Right, ID_NEXT},
-        {Qt::Key_Up, ID_ZOOM_IN},             {Qt::Key_Down, ID_ZOOM_OUT},
-        {Qt::Key_F, ID_FULL_SCREEN_TOGGLE},   {Qt::Key_Escape, ID_FULL_SCREEN_TOGGLE},
-        {Qt::Key_L, ID_ROTATE_LEFT},          {Qt::Key_R, ID_ROTATE_RIGHT},
-        {Qt::Key_Delete, ID_DELETE},          {Qt::Key_C, ID_BG_COLOR_TOGGLE},
-        {Qt::Key_O, ID_OPEN_WITH},            {Qt::Key_P, ID_PROPERTIES},
+        {Qt::Key_Left, ID_PREVIOUS},        {Qt::Key_Right, ID_NEXT},
+        {Qt::Key_Up, ID_ZOOM_IN},           {Qt::Key_Down, ID_ZOOM_OUT},
+        {Qt::Key_F, ID_FULL_SCREEN_TOGGLE}, {Qt::Key_Escape, ID_FULL_SCREEN_TOGGLE},
+        {Qt::Key_L, ID_ROTATE_LEFT},        {Qt::Key_R, ID_ROTATE_RIGHT},
+        {Qt::Key_Delete, ID_DELETE},        {Qt::Key_C, ID_BG_COLOR_TOGGLE},
+        {Qt::Key_O, ID_OPEN_WITH},          {Qt::Key_P, ID_PROPERTIES},
         {Qt::Key_S, ID_SLIDESHOW_TOGGLE},
     };
     for (const KeyRow& row : rows) {
@@ -33,8 +33,8 @@ TEST(KeyTable, EveryBoundKeyReachesItsCommand) {
 }
 
 TEST(KeyTable, UnboundKeysAndPrintAndWebsiteHaveNoBinding) {
-    for (int key : {Qt::Key_Space, Qt::Key_Shift, Qt::Key_Control, Qt::Key_Return, Qt::Key_A,
-                    Qt::Key_Tab})
+    for (int key :
+         {Qt::Key_Space, Qt::Key_Shift, Qt::Key_Control, Qt::Key_Return, Qt::Key_A, Qt::Key_Tab})
         EXPECT_EQ(findKeyBinding(key), nullptr) << key;
 }
 
