@@ -17,6 +17,8 @@
 #include "render/render_pipeline.h"
 #include "window_test_support.h"
 
+#include "exif_jpeg.h"
+
 namespace {
 
 class SurfaceImage : public RenderTarget {
@@ -26,56 +28,9 @@ class SurfaceImage : public RenderTarget {
     void present() override {}
 };
 
-// A 40 x 30 JPEG with a red top-left quarter and an EXIF block of the given orientation, so
-// that a turn that is lost or done twice shows in the pixels.
-std::string jpegWithOrientation(uint16_t orientation) {
-    QImage image(40, 30, QImage::Format_RGB32);
-    image.fill(Qt::blue);
-    for (int y = 0; y < 15; ++y)
-        for (int x = 0; x < 20; ++x)
-            image.setPixel(x, y, qRgb(255, 0, 0));
-    QByteArray jpeg;
-    QBuffer buffer(&jpeg);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "JPEG", 95);
-    const uint8_t app1[] = {0xFF,
-                            0xE1,
-                            0,
-                            34,
-                            'E',
-                            'x',
-                            'i',
-                            'f',
-                            0,
-                            0,
-                            'M',
-                            'M',
-                            0,
-                            42,
-                            0,
-                            0,
-                            0,
-                            8,
-                            0,
-                            1,
-                            0x01,
-                            0x12,
-                            0,
-                            3,
-                            0,
-                            0,
-                            0,
-                            1,
-                            static_cast<uint8_t>(orientation >> 8),
-                            static_cast<uint8_t>(orientation),
-                            0,
-                            0,
-                            0,
-                            0,
-                            0,
-                            0};
-    jpeg.insert(2, QByteArray(reinterpret_cast<const char*>(app1), sizeof app1));
-    return jpeg.toStdString();
+// The shared test JPEG, as the bytes a file holds.
+std::string jpegBytes(uint16_t orientation) {
+    return jpegWithOrientation(orientation).toStdString();
 }
 
 // A PNG with straight alpha: the alpha path premultiplies it at the render, never before.
@@ -157,13 +112,13 @@ TEST_P(CachedStep, GivesWhatAFreshDecodeGives) {
 INSTANTIATE_TEST_SUITE_P(
     Pictures, CachedStep,
     ::testing::Values(
-        PictureCase{"upright_jpeg_keeps_zoom", "a.jpg", jpegWithOrientation(1), 80, true},
-        PictureCase{"quarter_turn_not_lost_nor_doubled", "b.jpg", jpegWithOrientation(6), 80, true},
-        PictureCase{"half_turn_resets_zoom", "c.jpg", jpegWithOrientation(3), 80, true},
-        PictureCase{"fitted_for_an_older_surface_size", "e.jpg", jpegWithOrientation(6), 120, true},
-        PictureCase{"fit_unknown_without_a_surface", "f.jpg", jpegWithOrientation(1), 0, false},
+        PictureCase{"upright_jpeg_keeps_zoom", "a.jpg", jpegBytes(1), 80, true},
+        PictureCase{"quarter_turn_not_lost_nor_doubled", "b.jpg", jpegBytes(6), 80, true},
+        PictureCase{"half_turn_resets_zoom", "c.jpg", jpegBytes(3), 80, true},
+        PictureCase{"fitted_for_an_older_surface_size", "e.jpg", jpegBytes(6), 120, true},
+        PictureCase{"fit_unknown_without_a_surface", "f.jpg", jpegBytes(1), 0, false},
         PictureCase{"alpha_stays_straight_until_render", "d.png", pngWithAlpha(), 80, false},
-        PictureCase{"opaque_png_on_the_alpha_path", "g.png", jpegWithOrientation(1), 80, true}),
+        PictureCase{"opaque_png_on_the_alpha_path", "g.png", jpegBytes(1), 80, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // The resample made ahead is what the render puts on the surface when the surface is the
@@ -172,7 +127,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(CachedStep, AheadResampleIsUsedOnlyForItsOwnSurface) {
     TempFolder folder;
     const std::filesystem::path file = folder / "a.jpg";
-    writeBytes(file, jpegWithOrientation(6));
+    writeBytes(file, jpegBytes(6));
     PictureListState list;
     list.pictureList = {file};
     for (const int32_t prefetchWidth : {80, 81}) {
@@ -197,7 +152,7 @@ TEST(CachedStep, AheadResampleIsUsedOnlyForItsOwnSurface) {
 TEST(CachedStep, NoSurfaceDoesNotUseTheTurnedPicture) {
     TempFolder folder;
     const std::filesystem::path file = folder / "turned.jpg";
-    writeBytes(file, jpegWithOrientation(6));
+    writeBytes(file, jpegBytes(6));
     PictureListState list;
     list.pictureList = {file};
     RenderState state;
@@ -338,7 +293,7 @@ TEST(Prefetcher, KeepsAtMostTwoUnderItsCap) {
 TEST(Prefetcher, NewSurfaceSizeRefitsWhatIsCached) {
     TempFolder folder;
     const std::filesystem::path file = folder / "a.jpg";
-    writeBytes(file, jpegWithOrientation(1));
+    writeBytes(file, jpegBytes(1));
     Prefetcher prefetcher;
     prefetcher.request({file}, 80, 60);
     prefetcher.waitIdle();
