@@ -9,6 +9,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QScreen>
+#include <QTimer>
 #include <QUrl>
 #include <QWindow>
 
@@ -36,6 +37,8 @@ constexpr int kTemplateWidth = 700;
 constexpr int kTemplateHeight = 432;
 constexpr int kMinimumWidth = 768;
 constexpr int kMinimumHeight = 536;
+// How long after the show the first paint runs without waiting for the window to be exposed.
+constexpr int kFirstPaintFallbackMs = 400;
 
 constexpr char kTitlePrefix[] = "Quillmere - ";
 constexpr char kSlideshowTitle[] = "Quillmere - Running Slideshow";
@@ -100,6 +103,7 @@ ViewerWindow::ViewerWindow(ViewerOptions options, QWidget* parent)
         renderPicture(1, kRotateNone);
     });
     slideshow_ = new Slideshow([this] { showNext(); }, this);
+    surface_->setFirstPaintHook([this] { onFirstPaint(); });
 
     OnInitDialog();
 }
@@ -126,11 +130,13 @@ void ViewerWindow::OnInitDialog() {
 
 void ViewerWindow::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
-    // The first picture is decoded and named once the window is on screen, after the
-    // settings have placed it, so it is fitted to the size the user will see.
+    // The first picture is decoded and named in the surface's first paint: by then the
+    // window system has placed the window (a maximise included), so the picture is fitted
+    // once, to the size the user sees. A window that gets no paint (started minimised, or a
+    // window system that never exposes it) still has its first paint a little later.
     if (!firstPaintQueued_) {
         firstPaintQueued_ = true;
-        QMetaObject::invokeMethod(this, &ViewerWindow::onFirstPaint, Qt::QueuedConnection);
+        QTimer::singleShot(kFirstPaintFallbackMs, this, &ViewerWindow::onFirstPaint);
     }
 }
 
