@@ -1,4 +1,7 @@
 #include <QApplication>
+#include <QScreen>
+
+#include <algorithm>
 
 #include <memory>
 #include <system_error>
@@ -20,6 +23,19 @@ std::filesystem::path scannedName(const std::filesystem::path& argument) {
     return absolute.parent_path() / absolute.filename();
 }
 
+// The largest screen in device pixels: the window is never shown larger than it (maximised
+// or full screen), so the first picture can be decoded reduced for it before the window
+// knows its own size.
+FitArea largestScreenArea() {
+    FitArea area;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const QSize size = screen->size() * screen->devicePixelRatio();
+        area.width = std::max(area.width, size.width());
+        area.height = std::max(area.height, size.height());
+    }
+    return area;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -33,6 +49,7 @@ int main(int argc, char** argv) {
     // two cores but slowed Qt's own start (measured), and Qt's image plugins would then be
     // looked up before their library paths are set.
     options.prefetcher = std::make_shared<Prefetcher>();
+    options.prefetcher->setScreenArea(largestScreenArea());
     if (options.commandLinePath && !options.commandLinePath->empty()) {
         const std::filesystem::path first = scannedName(*options.commandLinePath);
         if (!first.empty())

@@ -18,6 +18,7 @@
 #include <optional>
 #include <system_error>
 
+#include "render/fit_geometry.h"
 #include "render/jpeg2000_decoder.h"
 
 namespace {
@@ -134,7 +135,8 @@ struct TurboDeleter {
 
 // Decodes a JPEG straight into the holder's pixels. Returns nothing when Qt should decode it
 // instead (CMYK and YCCK pictures, which TurboJPEG gives only as raw CMYK).
-std::optional<DecodeStatus> decodeWithTurboJpeg(std::span<const uint8_t> data, Image& out) {
+std::optional<DecodeStatus> decodeWithTurboJpeg(std::span<const uint8_t> data, Image& out,
+                                                FitArea area) {
     std::unique_ptr<void, TurboDeleter> handle(tjInitDecompress());
     if (!handle)
         return std::nullopt;
@@ -148,14 +150,19 @@ std::optional<DecodeStatus> decodeWithTurboJpeg(std::span<const uint8_t> data, I
         return std::nullopt;
     if (const DecodeStatus status = checkDimensions(width, height); status != DecodeStatus::Ok)
         return status;
-    if (!out.create(width, height, false))
+    // TurboJPEG rounds a scaled size up, as the reduced size below does.
+    const int32_t reduction = reductionFor(width, height, area);
+    const int scaledWidth = (width + reduction - 1) / reduction;
+    const int scaledHeight = (height + reduction - 1) / reduction;
+    if (!out.create(scaledWidth, scaledHeight, false))
         return DecodeStatus::OutOfMemory;
+    out.setFullSize(width, height);
     // RGB32 is a native 0xFFRRGGBB word, so its byte order follows the machine's.
     const int pixelFormat = QSysInfo::ByteOrder == QSysInfo::LittleEndian ? TJPF_BGRX : TJPF_XRGB;
     // A warning (a truncated scan, stray bytes) still leaves every row written, as Qt's
     // reader does for the same file; only a hard error fails.
-    if (tjDecompress2(handle.get(), jpeg, jpegSize, out.row(0), width, out.pitch(), height,
-                      pixelFormat, 0) != 0 &&
+    if (tjDecompress2(handle.get(), jpeg, jpegSize, out.row(0), scaledWidth, out.pitch(),
+                      scaledHeight, pixelFormat, 0) != 0 &&
         tjGetErrorCode(handle.get()) != TJERR_WARNING) {
         qCDebug(lcRender) << "jpeg decoding failed:" << tjGetErrorStr2(handle.get());
         out.destroy();
@@ -189,7 +196,25 @@ DecodeStatus readFile(const std::filesystem::path& file, std::unique_ptr<uint8_t
 
 }  // namespace
 
-DecodeStatus decodePictureData(std::span<const uint8_t> data, Image& out) {
+int32_t reductionFor(int32_t width, int32_t height, FitArea area) {
+    if (width <= 0 || height <= 0 || area.width <= 0 || area.height <= 0)
+        return 1;
+    // The fitted picture in both orientations, measured along the picture's own axes.
+    const PixelRect upright =
+        destinationRect(fitPicture(width, height, area.width, area.height), 1.0f, 0.0f, 0.0f);
+    const PixelRect turned =
+        destinationRect(fitPicture(height, width, area.width, area.height), 1.0f, 0.0f, 0.0f);
+    const int64_t needWidth = std::max(upright.width, turned.height);
+    const int64_t needHeight = std::max(upright.height, turned.width);
+    for (const int32_t reduction : {8, 4, 2}) {
+        if ((int64_t{width} + reduction - 1) / reduction >= needWidth &&
+            (int64_t{height} + reduction - 1) / reduction >= needHeight)
+            return reduction;
+    }
+    return 1;
+}
+
+DecodeStatus decodePictureData(std::span<const uint8_t> data, Image& out, FitArea area) {
     out.destroy();
     DecodeStatus status = DecodeStatus::Failed;
     if (isJpeg2000(data)) {
@@ -197,7 +222,7 @@ DecodeStatus decodePictureData(std::span<const uint8_t> data, Image& out) {
     } else if (isJpeg(data) && countJpegScans(data) > kMaxJpegScans) {
         qCDebug(lcRender) << "jpeg with more than" << kMaxJpegScans << "scans refused";
     } else if (std::optional<DecodeStatus> turbo;
-               isJpeg(data) && (turbo = decodeWithTurboJpeg(data, out))) {
+               isJpeg(data) && (turbo = decodeWithTurboJpeg(data, out, area))) {
         status = *turbo;
     } else {
         status = decodeWithQt(data, out);
@@ -207,7 +232,7 @@ DecodeStatus decodePictureData(std::span<const uint8_t> data, Image& out) {
     return status;
 }
 
-DecodeStatus decodePicture(const std::filesystem::path& file, Image& out) {
+DecodeStatus decodePicture(const std::filesystem::path& file, Image& out, FitArea area) {
     out.destroy();
     std::unique_ptr<uint8_t[]> bytes;
     size_t size = 0;
@@ -215,5 +240,5 @@ DecodeStatus decodePicture(const std::filesystem::path& file, Image& out) {
         qCDebug(lcRender) << "cannot read" << file.c_str();
         return status;
     }
-    return decodePictureData(std::span<const uint8_t>(bytes.get(), size), out);
+    return decodePictureData(std::span<const uint8_t>(bytes.get(), size), out, area);
 }

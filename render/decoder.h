@@ -12,13 +12,27 @@ enum class DecodeStatus {
     OutOfMemory,  // the picture is larger than Image::maxPictureBytes() or memory ran out
 };
 
+// The area a picture will be fitted into, in device pixels; 0 x 0 for none. A JPEG much
+// larger than it is decoded reduced (DCT scaling, the fast way to a smaller picture): to the
+// smallest of 1/2, 1/4 and 1/8 of its size that still holds the picture fitted into the area
+// in either orientation, so neither the fit nor a quarter turn ever enlarges the pixels.
+// Image::fullWidth() and fullHeight() then tell the size at full scale.
+struct FitArea {
+    int32_t width = 0;
+    int32_t height = 0;
+};
+
+// The scale, 1/denominator, a picture of width x height is decoded at for area: 1, 2, 4 or 8.
+int32_t reductionFor(int32_t width, int32_t height, FitArea area);
+
 // Decodes the first frame of a picture file into out (emptied first). The format is chosen by
 // the file's content, not its name: JPEG, PNG, GIF, BMP and TIFF through Qt's readers, the
-// JPEG 2000 family through OpenJPEG. No EXIF orientation is applied. Pictures with an alpha
+// JPEG 2000 family through OpenJPEG. No EXIF orientation is applied. A JPEG may come out
+// reduced for area (above); the size limit always counts the full picture. Pictures with an alpha
 // channel (palette transparency included) come out with straight, unpremultiplied alpha.
 // Never allocates more than Image::maxPictureBytes() for the pixels.
-DecodeStatus decodePicture(const std::filesystem::path& file, Image& out);
+DecodeStatus decodePicture(const std::filesystem::path& file, Image& out, FitArea area = {});
 
 // Decodes a picture held in memory by the same rules, for callers that already hold the bytes
 // (tests, the fuzzer). The bytes are only read during the call.
-DecodeStatus decodePictureData(std::span<const uint8_t> data, Image& out);
+DecodeStatus decodePictureData(std::span<const uint8_t> data, Image& out, FitArea area = {});

@@ -14,6 +14,8 @@ bool Image::create(int32_t width, int32_t height, bool withAlpha) {
     if (image.isNull())
         return false;
     image_ = std::move(image);
+    fullWidth_ = width;
+    fullHeight_ = height;
     return true;
 }
 
@@ -21,7 +23,16 @@ bool Image::adopt(QImage&& decoded) {
     if (decoded.format() != QImage::Format_RGB32 && decoded.format() != QImage::Format_ARGB32)
         return false;
     image_ = std::move(decoded);
+    fullWidth_ = image_.width();
+    fullHeight_ = image_.height();
     return true;
+}
+
+void Image::setFullSize(int32_t width, int32_t height) {
+    if (empty())
+        return;
+    fullWidth_ = std::max(width, this->width());
+    fullHeight_ = std::max(height, this->height());
 }
 
 size_t Image::maxPictureBytes() {

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 
 // The decoded picture: 32-bit pixels, rows top-down, each pixel the bytes blue, green, red,
 // alpha in memory. The fourth byte is alpha only when hasAlpha() is set; otherwise it is 0xFF
@@ -19,8 +20,15 @@ class Image {
     // hasAlpha follows the format. Returns false and stays empty for any other format.
     bool adopt(QImage&& decoded);
     // Empties the image and frees its pixels.
-    void destroy() { image_ = QImage(); }
-    void swap(Image& other) noexcept { image_.swap(other.image_); }
+    void destroy() {
+        image_ = QImage();
+        fullWidth_ = fullHeight_ = 0;
+    }
+    void swap(Image& other) noexcept {
+        image_.swap(other.image_);
+        std::swap(fullWidth_, other.fullWidth_);
+        std::swap(fullHeight_, other.fullHeight_);
+    }
 
     bool empty() const { return image_.isNull(); }
     int32_t width() const { return image_.width(); }
@@ -28,6 +36,16 @@ class Image {
     // Bytes from one row to the next.
     int32_t pitch() const { return static_cast<int32_t>(image_.bytesPerLine()); }
     int32_t bitsPerPixel() const { return empty() ? 0 : 32; }
+
+    // The picture's size at full scale. A photo much larger than the window may be decoded
+    // reduced (a JPEG's DCT scaling): it then has fewer pixels than this, and is fitted and
+    // zoomed as the full picture would be. Equal to width() x height() otherwise; turns keep
+    // it in step with the pixels.
+    int32_t fullWidth() const { return fullWidth_; }
+    int32_t fullHeight() const { return fullHeight_; }
+    bool reduced() const { return fullWidth_ != width() || fullHeight_ != height(); }
+    // Marks the pixels as a reduction of a picture of this size (never smaller than them).
+    void setFullSize(int32_t width, int32_t height);
     bool hasAlpha() const { return image_.format() == QImage::Format_ARGB32; }
 
     uint8_t* row(int32_t y) { return image_.scanLine(y); }
@@ -44,4 +62,6 @@ class Image {
 
   private:
     QImage image_;
+    int32_t fullWidth_ = 0;
+    int32_t fullHeight_ = 0;
 };

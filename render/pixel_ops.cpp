@@ -84,6 +84,8 @@ bool turnPicture(Image& picture, int32_t rotation) {
         moveTiles(source, turned, [w, h](int32_t x, int32_t y) {
             return Pos{w - 1 - x, h - 1 - y};
         });
+    turned.setFullSize(quarter ? picture.fullHeight() : picture.fullWidth(),
+                       quarter ? picture.fullWidth() : picture.fullHeight());
     picture.swap(turned);
     return true;
 }

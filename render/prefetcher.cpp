@@ -117,6 +117,11 @@ void Prefetcher::request(std::vector<std::filesystem::path> files, int32_t surfa
     wake_.notify_one();
 }
 
+void Prefetcher::setScreenArea(FitArea area) {
+    std::lock_guard lock(mutex_);
+    screenArea_ = area;
+}
+
 std::optional<PreparedPicture> Prefetcher::take(const std::filesystem::path& file) {
     std::optional<PreparedPicture> found;
     {
@@ -225,9 +230,11 @@ void Prefetcher::work(PreparedPicture&& prepared, std::unique_lock<std::mutex>& 
     const std::filesystem::path file = prepared.file;
     const int32_t width = surfaceWidth_;
     const int32_t height = surfaceHeight_;
+    const FitArea area = width > 0 && height > 0 ? FitArea{width, height} : screenArea_;
     lock.unlock();
-    if (prepared.picture.empty())
-        prepared = preparePicture(file);
+    // A picture reduced for a smaller surface is decoded again for this one.
+    if (prepared.picture.empty() || !servesFit(prepared.picture, width, height))
+        prepared = preparePicture(file, area);
     prepareFit(prepared, width, height);
     lock.lock();
     if (prepared.status == DecodeStatus::Ok)

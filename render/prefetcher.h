@@ -29,6 +29,10 @@ class Prefetcher {
     void request(std::vector<std::filesystem::path> files, int32_t surfaceWidth = 0,
                  int32_t surfaceHeight = 0);
 
+    // The largest area the window may show a picture in (the largest screen, in device
+    // pixels): pictures requested without a surface size are reduced for it on decoding.
+    void setScreenArea(FitArea area);
+
     // The picture decoded for file, taken out of the cache, when it is there and the file
     // still has the size and modification time it had when it was read; waits for it when
     // it is being decoded right now. Nothing otherwise, also for failed decodes: the caller
@@ -76,6 +80,7 @@ class Prefetcher {
     size_t lastBytes_ = 0;
     int32_t surfaceWidth_ = 0;
     int32_t surfaceHeight_ = 0;
+    FitArea screenArea_;
     bool stop_ = false;
     std::thread worker_;
 

@@ -23,7 +23,7 @@ std::optional<FileStamp> fileStampOf(const std::filesystem::path& file) {
     return stamp;
 }
 
-PreparedPicture preparePicture(const std::filesystem::path& file) {
+PreparedPicture preparePicture(const std::filesystem::path& file, FitArea area) {
     PreparedPicture prepared;
     prepared.file = file;
     // Stamped before reading: a write during the read then shows as a changed stamp later.
@@ -31,7 +31,7 @@ PreparedPicture preparePicture(const std::filesystem::path& file) {
     if (!stamp)
         return prepared;
     prepared.stamp = *stamp;
-    prepared.status = decodePicture(file, prepared.picture);
+    prepared.status = decodePicture(file, prepared.picture, area);
     if (prepared.status != DecodeStatus::Ok) {
         prepared.picture.destroy();
         return prepared;
@@ -43,6 +43,15 @@ PreparedPicture preparePicture(const std::filesystem::path& file) {
     return prepared;
 }
 
+bool servesFit(const Image& picture, int32_t surfaceWidth, int32_t surfaceHeight) {
+    if (!picture.reduced())
+        return true;
+    const Fit fit =
+        fitPicture(picture.fullWidth(), picture.fullHeight(), surfaceWidth, surfaceHeight);
+    const PixelRect dest = destinationRect(fit, 1.0f, 0.0f, 0.0f);
+    return dest.width <= picture.width() && dest.height <= picture.height();
+}
+
 void prepareFit(PreparedPicture& prepared, int32_t surfaceWidth, int32_t surfaceHeight) {
     prepared.resampled.invalidate();
     prepared.fitWidth = surfaceWidth;
@@ -52,10 +61,11 @@ void prepareFit(PreparedPicture& prepared, int32_t surfaceWidth, int32_t surface
     if (picture.empty() || surfaceWidth <= 0 || surfaceHeight <= 0 ||
         (alphaPath && picture.hasAlpha()))
         return;
-    const Fit fit = fitPicture(picture.width(), picture.height(), surfaceWidth, surfaceHeight);
+    const Fit fit =
+        fitPicture(picture.fullWidth(), picture.fullHeight(), surfaceWidth, surfaceHeight);
     const PixelRect dest = destinationRect(fit, 1.0f, 0.0f, 0.0f);
     const PixelRect visible = visiblePart(dest, surfaceWidth, surfaceHeight);
-    if (visible.width == 0)
+    if (visible.width == 0 || !servesFit(picture, surfaceWidth, surfaceHeight))
         return;
     ResampledCache& cache = prepared.resampled;
     try {

@@ -6,19 +6,9 @@
 
 #include "render/decoder.h"
 #include "render/exif_reader.h"
+#include "render/file_stamp.h"
 #include "render/image.h"
 #include "render/render_state.h"
-
-// What identifies one version of a file: a picture decoded from it stays valid while both
-// stay the same.
-struct FileStamp {
-    uintmax_t size = 0;
-    std::filesystem::file_time_type modified{};
-    friend bool operator==(const FileStamp&, const FileStamp&) = default;
-};
-
-// The stamp of a regular file, or nothing when it is missing or not a regular file.
-std::optional<FileStamp> fileStampOf(const std::filesystem::path& file);
 
 // A picture decoded ahead of its render, with everything the render's own decode would have
 // produced: the pixels (straight alpha), the EXIF record and the turn it asks for.
@@ -46,7 +36,12 @@ struct PreparedPicture {
 // the pixels when it can (turned tells). status is not Ok, with the picture empty, when the
 // file is missing, changes type or doesn't decode. Safe on any thread: it touches no shared
 // state.
-PreparedPicture preparePicture(const std::filesystem::path& file);
+// A JPEG much larger than area comes out reduced for it (see FitArea).
+PreparedPicture preparePicture(const std::filesystem::path& file, FitArea area = {});
+
+// Whether picture can be fitted to the surface without enlarging its pixels: always for a
+// picture at full scale; for a reduced one while the fit is no larger than it.
+bool servesFit(const Image& picture, int32_t surfaceWidth, int32_t surfaceHeight);
 
 // Adds the resample the first render of the prepared picture makes on a surface of
 // surfaceWidth x surfaceHeight device pixels (fitted, zoom 1). Left out when the render

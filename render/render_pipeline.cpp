@@ -25,6 +25,25 @@ QImage* usableSurface(RenderTarget* target) {
     return surface;
 }
 
+// Quarter turns clockwise of a rotation code, and back.
+int32_t quarterTurns(int32_t rotation) {
+    switch (rotation) {
+        case kRotateRight:
+            return 1;
+        case kRotateHalf:
+            return 2;
+        case kRotateLeft:
+            return 3;
+        default:
+            return 0;
+    }
+}
+
+int32_t rotationOfTurns(int32_t turns) {
+    static constexpr int32_t kRotations[4] = {kRotateNone, kRotateRight, kRotateHalf, kRotateLeft};
+    return kRotations[turns & 3];
+}
+
 // Takes a prepared picture of file from source, if it has one: the state becomes what a
 // decode here gives. A picture already turned by its EXIF orientation leaves rotation 0 and
 // sets exifTurned, so that the render still does what a turn does besides moving pixels.
@@ -42,6 +61,9 @@ bool takePrepared(const std::filesystem::path& file, const DecodeSource& source,
     state.exifInfo = prepared->exifInfo;
     state.alphaPremultiplied = 0;
     state.loadFailed = 0;
+    state.pictureStamp = prepared->stamp;
+    state.pictureTurns = prepared->turned ? quarterTurns(prepared->exifTurn) : 0;
+    state.fullScaleUnavailable = false;
     exifTurned = prepared->turned;
     rotation = prepared->turned ? kRotateNone : prepared->exifTurn;
     return true;
@@ -49,14 +71,18 @@ bool takePrepared(const std::filesystem::path& file, const DecodeSource& source,
 
 // Decodes the current file into the picture and puts its EXIF turn into rotation. Returns
 // false, with loadFailed set and the picture empty, when the file doesn't decode.
-bool reloadPicture(const std::filesystem::path& file, const DecodeSource& source,
+bool reloadPicture(const std::filesystem::path& file, const DecodeSource& source, FitArea area,
                    RenderState& state, int32_t& rotation, bool& exifTurned) {
     state.resampled.invalidate();
     // Freed first, so that a decode never holds the old picture and the new one at once.
     state.currentPicture.destroy();
     if (takePrepared(file, source, state, rotation, exifTurned))
         return true;
-    const DecodeStatus status = decodePicture(file, state.currentPicture);
+    // Stamped before reading: a write during the read then shows as another version.
+    state.pictureStamp = fileStampOf(file).value_or(FileStamp{});
+    state.pictureTurns = 0;
+    state.fullScaleUnavailable = false;
+    const DecodeStatus status = decodePicture(file, state.currentPicture, area);
     if (status != DecodeStatus::Ok) {
         qCDebug(lcRender) << "decode failed" << static_cast<int>(status) << file.c_str();
         state.currentPicture.destroy();
@@ -106,11 +132,45 @@ void compositeResampled(const ResampledCache& cache, bool blend, QImage& surface
     }
 }
 
+// Decodes a reduced picture again at full scale, turned as it was, when the file is still the
+// version it was decoded from. Otherwise (or without memory) the reduced pixels stay, drawn
+// enlarged, and no later render tries again.
+void restoreFullScale(const std::filesystem::path& file, RenderState& state) {
+    Image& picture = state.currentPicture;
+    const std::optional<FileStamp> now = fileStampOf(file);
+    Image full;
+    bool ok = now && *now == state.pictureStamp && decodePicture(file, full) == DecodeStatus::Ok;
+    if (ok && state.pictureTurns != 0)
+        ok = turnPicture(full, rotationOfTurns(state.pictureTurns));
+    if (!ok || full.width() != picture.fullWidth() || full.height() != picture.fullHeight() ||
+        full.hasAlpha() != picture.hasAlpha()) {
+        qCDebug(lcRender) << "no full-scale picture for" << file.c_str();
+        state.fullScaleUnavailable = true;
+        return;
+    }
+    if (state.alphaPremultiplied != 0)
+        premultiplyAlpha(full);
+    picture.swap(full);
+    state.resampled.invalidate();
+}
+
+// A reduced picture serves the fit as long as the fit is no larger than its pixels; a zoom
+// always shows the full picture.
+bool needsFullScale(const RenderState& state, const PixelRect& dest) {
+    const Image& picture = state.currentPicture;
+    return picture.reduced() && !state.fullScaleUnavailable &&
+           (state.zoomFactor != 1.0f || dest.width > picture.width() ||
+            dest.height > picture.height());
+}
+
 void drawPicture(const std::filesystem::path& file, RenderState& state, QImage& surface) {
     const int32_t width = surface.width();
     const int32_t height = surface.height();
-    const Fit fit =
-        fitPicture(state.currentPicture.width(), state.currentPicture.height(), width, height);
+    const Fit fit = fitPicture(state.currentPicture.fullWidth(), state.currentPicture.fullHeight(),
+                               width, height);
+    const PixelRect dest = destinationRect(fit, state.zoomFactor, state.panX, state.panY);
+    if (needsFullScale(state, dest))
+        restoreFullScale(file, state);
     const uint32_t background = backgroundColour(state.backgroundLevel);
     const bool alphaPath = usesAlphaPath(file);
     if (alphaPath) {
@@ -126,7 +186,6 @@ void drawPicture(const std::filesystem::path& file, RenderState& state, QImage& 
              marginStrips(fit, width, height, state.zoomFactor, state.panX, state.panY))
             fillSolid(surface, strip, background);
     }
-    const PixelRect dest = destinationRect(fit, state.zoomFactor, state.panX, state.panY);
     const PixelRect visible = visiblePart(dest, width, height);
     if (visible.width == 0 || state.currentPicture.empty())
         return;
@@ -163,7 +222,9 @@ int32_t renderPicture(const PictureListState& list, RenderState& state, RenderTa
     static const DecodeSource kNoSource;
     const DecodeSource& from = usableSurface(target) != nullptr ? source : kNoSource;
     bool exifTurned = false;
-    if (reload == 0 && !reloadPicture(*file, from, state, rotation, exifTurned)) {
+    const QImage* drawn = usableSurface(target);
+    const FitArea area = drawn ? FitArea{drawn->width(), drawn->height()} : FitArea{};
+    if (reload == 0 && !reloadPicture(*file, from, area, state, rotation, exifTurned)) {
         // The unreadable file must not be shown as the previous picture under its name.
         fillBackground(state, target);
         return -1;
@@ -175,7 +236,8 @@ int32_t renderPicture(const PictureListState& list, RenderState& state, RenderTa
         return -1;
     if (rotation >= kRotateRight && rotation <= kRotateHalf) {
         state.resampled.invalidate();
-        turnPicture(state.currentPicture, rotation);
+        if (turnPicture(state.currentPicture, rotation))
+            state.pictureTurns = (state.pictureTurns + quarterTurns(rotation)) & 3;
         state.zoomFactor = 1.0f;
     }
     if (exifTurned)

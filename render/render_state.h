@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "render/exif_reader.h"
+#include "render/file_stamp.h"
 #include "render/fit_geometry.h"
 #include "render/image.h"
 #include "render/zoom.h"
@@ -51,4 +52,10 @@ struct RenderState : ZoomState {
     ExifInfo exifInfo{};
     int32_t backgroundLevel = kBackgroundGrey;
     ResampledCache resampled;
+    // A picture decoded reduced (Image::reduced()) is decoded again at full scale before a
+    // zoom shows it: from the same version of the file (its stamp when it was decoded),
+    // turned as often as it was since (quarter turns clockwise, the EXIF turn included).
+    FileStamp pictureStamp;
+    int32_t pictureTurns = 0;
+    bool fullScaleUnavailable = false;  // tried and failed: drawn from the reduced pixels
 };

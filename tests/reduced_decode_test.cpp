@@ -1,0 +1,230 @@
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QImage>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+
+#include "render/decoder.h"
+#include "render/prepared_picture.h"
+#include "render/render_pipeline.h"
+
+namespace {
+
+constexpr uint32_t kRed = 0xFFFF0000u;
+constexpr uint32_t kGreen = 0xFF00FF00u;
+constexpr uint32_t kBlue = 0xFF0000FFu;
+constexpr uint32_t kWhite = 0xFFFFFFFFu;
+
+class FakeSurface : public RenderTarget {
+  public:
+    FakeSurface(int width, int height) : pixels(width, height, QImage::Format_RGB32) {}
+    QImage* surfacePixels() override { return &pixels; }
+    void present() override {}
+    QImage pixels;
+};
+
+// A 1600 x 1200 JPEG in four quadrants (red, green / blue, white), so a turn shows.
+std::filesystem::path writeQuadrants(const QTemporaryDir& dir, const char* name, int width = 1600,
+                                     int height = 1200) {
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y,
+                           y < height / 2 ? (x < width / 2 ? kRed : kGreen)
+                                          : (x < width / 2 ? kBlue : kWhite));
+    const QString file = dir.filePath(name);
+    EXPECT_TRUE(image.save(file, "JPEG", 95));
+    return file.toStdString();
+}
+
+bool near(uint32_t a, uint32_t b, int tolerance = 12) {
+    for (int shift = 0; shift < 24; shift += 8) {
+        if (std::abs(static_cast<int>(a >> shift & 0xFF) - static_cast<int>(b >> shift & 0xFF)) >
+            tolerance)
+            return false;
+    }
+    return true;
+}
+
+TEST(Reduction, SmallestScaleThatStillHoldsTheFitInEitherOrientation) {
+    struct Row {
+        const char* trap;
+        int32_t width, height;
+        FitArea area;
+        int32_t reduction;
+    };
+    const Row rows[] = {
+        {"photo_on_a_full_hd_window", 6000, 4000, {1920, 1057}, 2},
+        {"photo_on_a_small_window", 6000, 4000, {800, 600}, 4},
+        {"tiny_window_allows_an_eighth", 6000, 4000, {200, 100}, 8},
+        {"portrait_keeps_room_for_a_quarter_turn", 4000, 6000, {1920, 1057}, 2},
+        {"screen_sized_picture_is_never_reduced", 1920, 1080, {1920, 1057}, 1},
+        {"half_would_be_one_pixel_short", 3170, 2112, {1920, 1057}, 1},
+        {"no_area_means_full_scale", 6000, 4000, {0, 0}, 1},
+        {"odd_sizes_round_up", 6001, 4001, {1500, 1000}, 4},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(reductionFor(row.width, row.height, row.area), row.reduction) << row.trap;
+}
+
+TEST(ReducedDecode, KeepsTheFullSizeAndThePicture) {
+    QTemporaryDir dir;
+    const std::filesystem::path file = writeQuadrants(dir, "q.jpg");
+    Image reduced;
+    ASSERT_EQ(decodePicture(file, reduced, {300, 300}), DecodeStatus::Ok);
+    EXPECT_EQ(reduced.width(), 400);
+    EXPECT_EQ(reduced.height(), 300);
+    EXPECT_EQ(reduced.fullWidth(), 1600);
+    EXPECT_EQ(reduced.fullHeight(), 1200);
+    EXPECT_TRUE(reduced.reduced());
+    const QImage& pixels = reduced.qimage();
+    EXPECT_TRUE(near(pixels.pixel(100, 75), kRed));
+    EXPECT_TRUE(near(pixels.pixel(300, 75), kGreen));
+    EXPECT_TRUE(near(pixels.pixel(100, 225), kBlue));
+    EXPECT_TRUE(near(pixels.pixel(399, 299), kWhite));  // the last row and column are written
+
+    Image full;
+    ASSERT_EQ(decodePicture(file, full), DecodeStatus::Ok);
+    EXPECT_EQ(full.width(), 1600);
+    EXPECT_FALSE(full.reduced());
+    // PNG has no reduced decode: it always comes out whole.
+    const QString png = dir.filePath("q.png");
+    ASSERT_TRUE(full.qimage().save(png));
+    Image whole;
+    ASSERT_EQ(decodePicture(png.toStdString(), whole, {100, 100}), DecodeStatus::Ok);
+    EXPECT_FALSE(whole.reduced());
+}
+
+// The fit drawn from a reduced decode looks like the one drawn from the full picture: on
+// average within a quarter of a level.
+TEST(ReducedDecode, FitLooksTheSameAsFromTheFullPicture) {
+    QTemporaryDir dir;
+    PictureListState list;
+    list.pictureList = {writeQuadrants(dir, "q.jpg")};
+    FakeSurface fromReduced(300, 300);
+    RenderState reduced;
+    ASSERT_EQ(renderPicture(list, reduced, &fromReduced, 0, 0), 0);
+    ASSERT_TRUE(reduced.currentPicture.reduced());
+
+    RenderState full;
+    ASSERT_EQ(decodePicture(list.pictureList[0], full.currentPicture), DecodeStatus::Ok);
+    FakeSurface fromFull(300, 300);
+    ASSERT_EQ(renderPicture(list, full, &fromFull, 1, 0), 0);
+    int64_t total = 0;
+    int worst = 0;
+    for (int y = 0; y < 300; ++y)
+        for (int x = 0; x < 300; ++x) {
+            const uint32_t a = fromReduced.pixels.pixel(x, y);
+            const uint32_t b = fromFull.pixels.pixel(x, y);
+            for (int shift = 0; shift < 24; shift += 8) {
+                const int d = std::abs(static_cast<int>(a >> shift & 0xFF) -
+                                       static_cast<int>(b >> shift & 0xFF));
+                total += d;
+                worst = std::max(worst, d);
+            }
+        }
+    // Hard colour edges ring a little differently at the two scales; nowhere else differs.
+    EXPECT_LT(static_cast<double>(total) / (300 * 300 * 3), 0.25);
+    EXPECT_LE(worst, 24);
+}
+
+TEST(ReducedDecode, ZoomBringsTheFullPictureTurnedAsShown) {
+    QTemporaryDir dir;
+    PictureListState list;
+    list.pictureList = {writeQuadrants(dir, "q.jpg")};
+    FakeSurface surface(300, 300);
+    RenderState state;
+    ASSERT_EQ(renderPicture(list, state, &surface, 0, 0), 0);
+    // Turns and resizes within the reduced size stay reduced.
+    ASSERT_EQ(renderPicture(list, state, &surface, 1, kRotateRight), 0);
+    ASSERT_EQ(renderPicture(list, state, &surface, 1, kRotateRight), 0);
+    ASSERT_EQ(renderPicture(list, state, &surface, 1, kRotateRight), 0);
+    EXPECT_TRUE(state.currentPicture.reduced());
+    EXPECT_EQ(state.currentPicture.fullWidth(), 1200);  // three quarter turns: portrait
+    EXPECT_EQ(state.currentPicture.width(), 300);
+    const QImage shown = state.currentPicture.qimage().copy();
+    EXPECT_TRUE(near(shown.pixel(2, 2), kGreen));  // turned left once in all
+
+    state.zoomFactor = 1.5f;
+    ASSERT_EQ(renderPicture(list, state, &surface, 1, 0), 0);
+    const QImage& full = state.currentPicture.qimage();
+    ASSERT_FALSE(state.currentPicture.reduced());
+    ASSERT_EQ(full.width(), 1200);
+    ASSERT_EQ(full.height(), 1600);
+    for (const QPoint corner : {QPoint(0, 0), QPoint(1, 0), QPoint(0, 1), QPoint(1, 1)}) {
+        const QPoint inFull(corner.x() ? 1190 : 10, corner.y() ? 1590 : 10);
+        const QPoint inShown(corner.x() ? 297 : 2, corner.y() ? 397 : 2);
+        EXPECT_TRUE(near(full.pixel(inFull), shown.pixel(inShown))) << inFull.x() << inFull.y();
+    }
+}
+
+TEST(ReducedDecode, LargerWindowBringsTheFullPicture) {
+    QTemporaryDir dir;
+    PictureListState list;
+    list.pictureList = {writeQuadrants(dir, "q.jpg")};
+    FakeSurface small(300, 300);
+    RenderState state;
+    ASSERT_EQ(renderPicture(list, state, &small, 0, 0), 0);
+    ASSERT_TRUE(state.currentPicture.reduced());
+    FakeSurface larger(700, 700);  // fit 700 x 525: more than the 400 x 300 pixels
+    ASSERT_EQ(renderPicture(list, state, &larger, 1, 0), 0);
+    EXPECT_FALSE(state.currentPicture.reduced());
+}
+
+// A file rewritten since it was decoded is not mixed into the picture shown: the reduced
+// pixels stay (drawn enlarged) until the next decode.
+TEST(ReducedDecode, ChangedFileKeepsTheReducedPicture) {
+    QTemporaryDir dir;
+    PictureListState list;
+    list.pictureList = {writeQuadrants(dir, "q.jpg")};
+    FakeSurface surface(300, 300);
+    RenderState state;
+    ASSERT_EQ(renderPicture(list, state, &surface, 0, 0), 0);
+    ASSERT_TRUE(state.currentPicture.reduced());
+    for (const char* trap : {"rewritten", "deleted"}) {
+        RenderState shown = state;
+        if (std::string(trap) == "rewritten")
+            writeQuadrants(dir, "q.jpg", 1000, 1000);
+        else
+            std::filesystem::remove(list.pictureList[0]);
+        shown.zoomFactor = 2.0f;
+        EXPECT_EQ(renderPicture(list, shown, &surface, 1, 0), 0) << trap;
+        EXPECT_TRUE(shown.currentPicture.reduced()) << trap;
+        EXPECT_EQ(shown.currentPicture.fullWidth(), 1600) << trap;
+        EXPECT_TRUE(shown.fullScaleUnavailable) << trap;
+    }
+}
+
+// A picture decoded ahead for the surface is the one the render's own decode gives.
+TEST(ReducedDecode, PreparedPictureMatchesTheRendersOwnDecode) {
+    QTemporaryDir dir;
+    PictureListState list;
+    list.pictureList = {writeQuadrants(dir, "q.jpg")};
+    FakeSurface own(300, 300);
+    RenderState fresh;
+    ASSERT_EQ(renderPicture(list, fresh, &own, 0, 0), 0);
+
+    PreparedPicture ahead = preparePicture(list.pictureList[0], {300, 300});
+    prepareFit(ahead, 300, 300);
+    EXPECT_TRUE(ahead.resampled.valid);
+    FakeSurface taken(300, 300);
+    RenderState state;
+    const DecodeSource source = [&](const std::filesystem::path&) {
+        return std::optional<PreparedPicture>(std::move(ahead));
+    };
+    ASSERT_EQ(renderPicture(list, state, &taken, 0, 0, source), 0);
+    EXPECT_EQ(state.currentPicture.qimage(), fresh.currentPicture.qimage());
+    EXPECT_EQ(state.currentPicture.fullWidth(), fresh.currentPicture.fullWidth());
+    EXPECT_EQ(state.pictureStamp, fresh.pictureStamp);
+    EXPECT_EQ(taken.pixels, own.pixels);
+    // A surface the reduced pixels can't fill gets no fit made ahead.
+    PreparedPicture tooSmall = preparePicture(list.pictureList[0], {300, 300});
+    prepareFit(tooSmall, 900, 900);
+    EXPECT_FALSE(tooSmall.resampled.valid);
+}
+
+}  // namespace
