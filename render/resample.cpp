@@ -4,6 +4,10 @@
 #include <thread>
 #include <vector>
 
+#if defined(__SSE2__) && !defined(QUILLMERE_RESAMPLE_PLAIN)
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 // Weights are fixed point with kWeightBits fraction bits and sum exactly to kWeightOne, so a
@@ -153,10 +157,117 @@ void reduceCarry(int32_t* values, size_t count) {
         values[b] = (values[b] + (1 << (kVerticalShift - 1))) >> kVerticalShift;
 }
 
+#if defined(__SSE2__) && !defined(QUILLMERE_RESAMPLE_PLAIN)
+// The SSE2 forms of the reducing passes below. They compute exactly what the plain loops do:
+// every product and sum fits its 32-bit lane, and taps are taken in pairs by one multiply-add
+// of 16-bit values (bytes, carried values up to 255 << kCarryBits and weights up to
+// kWeightOne all fit), the odd one paired with a zero weight.
+
+__m128i weightPair(int32_t first, int32_t second) {
+    return _mm_set1_epi32(static_cast<int32_t>(static_cast<uint32_t>(second) << 16 |
+                                               (static_cast<uint32_t>(first) & 0xFFFF)));
+}
+
+// carry[i] += w0 * a[i] + w1 * b[i] over length bytes.
+void accumulateRows(const uint8_t* a, const uint8_t* b, int32_t w0, int32_t w1, int32_t* carry,
+                    size_t length) {
+    const __m128i weights = weightPair(w0, w1);
+    const __m128i zero = _mm_setzero_si128();
+    size_t i = 0;
+    for (; i + 16 <= length; i += 16) {
+        const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
+        const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+        const __m128i pairs[2] = {_mm_unpacklo_epi8(va, vb), _mm_unpackhi_epi8(va, vb)};
+        auto* out = reinterpret_cast<__m128i*>(carry + i);
+        for (int half = 0; half < 2; ++half) {
+            const __m128i low = _mm_madd_epi16(_mm_unpacklo_epi8(pairs[half], zero), weights);
+            const __m128i high = _mm_madd_epi16(_mm_unpackhi_epi8(pairs[half], zero), weights);
+            _mm_storeu_si128(out + 2 * half, _mm_add_epi32(_mm_loadu_si128(out + 2 * half), low));
+            _mm_storeu_si128(out + 2 * half + 1,
+                             _mm_add_epi32(_mm_loadu_si128(out + 2 * half + 1), high));
+        }
+    }
+    for (; i < length; ++i)
+        carry[i] += w0 * a[i] + w1 * b[i];
+}
+
+// Rounds the carried sums to kCarryBits of fraction as 16-bit values.
+void narrowCarry(const int32_t* carry, int16_t* narrow, size_t length) {
+    const __m128i half = _mm_set1_epi32(1 << (kVerticalShift - 1));
+    size_t i = 0;
+    for (; i + 8 <= length; i += 8) {
+        const __m128i low = _mm_srai_epi32(
+            _mm_add_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(carry + i)), half),
+            kVerticalShift);
+        const __m128i high = _mm_srai_epi32(
+            _mm_add_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(carry + i + 4)), half),
+            kVerticalShift);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(narrow + i), _mm_packs_epi32(low, high));
+    }
+    for (; i < length; ++i)
+        narrow[i] =
+            static_cast<int16_t>((carry[i] + (1 << (kVerticalShift - 1))) >> kVerticalShift);
+}
+
+// The horizontal taps of every computed column from the narrowed carried row, packed.
+void horizontalPack(const AxisTaps& cols, const int16_t* in, uint32_t* out) {
+    const __m128i half = _mm_set1_epi32(1 << (kHorizontalShift - 1));
+    const __m128i zero = _mm_setzero_si128();
+    const size_t columnCount = cols.first.size();
+    for (size_t c = 0; c < columnCount; ++c) {
+        const int16_t* p = in + static_cast<size_t>(cols.first[c] - cols.lowest) * 4;
+        const int32_t* w = cols.weight.data() + cols.offset[c];
+        const int32_t n = cols.count[c];
+        __m128i sum = zero;
+        int32_t k = 0;
+        for (; k + 1 < n; k += 2, p += 8) {
+            const __m128i pixels =
+                _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)),
+                                   _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p + 4)));
+            sum = _mm_add_epi32(sum, _mm_madd_epi16(pixels, weightPair(w[k], w[k + 1])));
+        }
+        if (k < n) {
+            const __m128i pixel =
+                _mm_unpacklo_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), zero);
+            sum = _mm_add_epi32(sum, _mm_madd_epi16(pixel, weightPair(w[k], 0)));
+        }
+        sum = _mm_srai_epi32(_mm_add_epi32(sum, half), kHorizontalShift);
+        const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(sum, zero), zero);
+        out[c] = static_cast<uint32_t>(_mm_cvtsi128_si32(bytes));
+    }
+}
+
+void verticalFirstSse2(const Job& job, int32_t begin, int32_t end) {
+    const AxisTaps& cols = job.columns;
+    const int32_t firstByte = cols.lowest * 4;
+    const size_t carryLength = static_cast<size_t>(cols.highest - cols.lowest + 1) * 4;
+    std::vector<int32_t> carry(carryLength);
+    std::vector<int16_t> narrow(carryLength);
+    for (int32_t r = begin; r < end; ++r) {
+        const int32_t* w = job.rows.weight.data() + job.rows.offset[r];
+        const int32_t n = job.rows.count[r];
+        const int32_t top = job.rows.first[r];
+        std::fill(carry.begin(), carry.end(), 0);
+        for (int32_t k = 0; k < n; k += 2) {
+            const uint8_t* a = job.source.row(top + k) + firstByte;
+            const bool pair = k + 1 < n;
+            const uint8_t* b = pair ? job.source.row(top + k + 1) + firstByte : a;
+            accumulateRows(a, b, w[k], pair ? w[k + 1] : 0, carry.data(), carryLength);
+        }
+        narrowCarry(carry.data(), narrow.data(), carryLength);
+        horizontalPack(cols, narrow.data(), job.out + job.outStride * r);
+    }
+}
+#endif
+
 // Vertical pass first, over the source columns the visible part needs, then the horizontal
 // pass from that one carried row. Best when the rows are reduced: each output row reads its
 // source rows once. Rows [begin, end) of the computed part.
 void verticalFirst(const Job& job, int32_t begin, int32_t end) {
+#if defined(__SSE2__) && !defined(QUILLMERE_RESAMPLE_PLAIN)
+    verticalFirstSse2(job, begin, end);
+    return;
+#endif
     const AxisTaps& cols = job.columns;
     const int32_t firstByte = cols.lowest * 4;
     const size_t carryLength = static_cast<size_t>(cols.highest - cols.lowest + 1) * 4;
