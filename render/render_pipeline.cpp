@@ -100,9 +100,10 @@ bool reloadPicture(const std::filesystem::path& file, const DecodeSource& source
 bool refreshResampled(RenderState& state, const ResampledCache::Key& key,
                       const PixelRect& visible) {
     ResampledCache& cache = state.resampled;
-    if (cache.valid && cache.key == key && cache.visible == visible)
+    if (cache.valid && !cache.inSurface && cache.key == key && cache.visible == visible)
         return true;
     cache.valid = false;
+    cache.inSurface = false;
     try {
         cache.pixels.resize(static_cast<size_t>(visible.width) *
                             static_cast<size_t>(visible.height));
@@ -163,7 +164,31 @@ bool needsFullScale(const RenderState& state, const PixelRect& dest) {
             dest.height > picture.height());
 }
 
+// The opaque way to the surface: what it still holds from the last render when the resample
+// and the surface are unchanged, else the resample made ahead (copied, then let go), else a
+// resample straight onto the surface. Saves a picture-sized buffer and a copy per render.
+void drawOpaqueInSurface(RenderState& state, const ResampledCache::Key& key,
+                         const PixelRect& visible, int64_t untouchedKey, QImage& surface) {
+    ResampledCache& cache = state.resampled;
+    const bool same = cache.valid && cache.key == key && cache.visible == visible;
+    if (same && !cache.inSurface) {
+        compositeResampled(cache, false, surface);
+    } else if (!(same && cache.surfaceKey == untouchedKey)) {
+        auto* first = reinterpret_cast<uint32_t*>(surface.scanLine(visible.y)) + visible.x;
+        resamplePicture(state.currentPicture, key.destination, visible, first,
+                        surface.bytesPerLine() / 4);
+    }
+    cache.pixels = {};
+    cache.key = key;
+    cache.visible = visible;
+    cache.valid = true;
+    cache.inSurface = true;
+    cache.surfaceKey = surface.cacheKey();
+}
+
 void drawPicture(const std::filesystem::path& file, RenderState& state, QImage& surface) {
+    // Any write to the surface from here on changes its key.
+    const int64_t untouchedKey = surface.cacheKey();
     const int32_t width = surface.width();
     const int32_t height = surface.height();
     const Fit fit = fitPicture(state.currentPicture.fullWidth(), state.currentPicture.fullHeight(),
@@ -195,6 +220,10 @@ void drawPicture(const std::filesystem::path& file, RenderState& state, QImage& 
                                   height,
                                   alphaPath,
                                   state.alphaPremultiplied};
+    if (!alphaPath && !state.currentPicture.hasAlpha()) {
+        drawOpaqueInSurface(state, key, visible, untouchedKey, surface);
+        return;
+    }
     if (!refreshResampled(state, key, visible))
         return;
     compositeResampled(state.resampled, alphaPath && state.currentPicture.hasAlpha(), surface);

@@ -40,6 +40,11 @@ struct ResampledCache {
     Key key;
     PixelRect visible;             // where pixels lands on the surface
     std::vector<uint32_t> pixels;  // visible.width x visible.height, row after row
+    // An opaque picture off the alpha path is resampled straight onto the surface, which then
+    // holds it instead of pixels (left empty): valid while the surface's QImage::cacheKey()
+    // is still surfaceKey, that is while nothing else has written to it since.
+    bool inSurface = false;
+    int64_t surfaceKey = 0;
 
     void invalidate() { valid = false; }
 };

@@ -146,6 +146,35 @@ TEST(RenderPicture, RedrawFromCacheMatchesAFreshRender) {
     EXPECT_TRUE(freshEquals(larger));
 }
 
+// Off the alpha path the surface itself keeps the resample: a redraw must still give what a
+// fresh render gives, also when something else has drawn over the picture meanwhile.
+TEST(RenderPicture, OpaqueRedrawsMatchAFreshRender) {
+    const PictureListState list = listOf("/a.jpg");
+    RenderState state;
+    state.currentPicture = solid(40, 20, kPaint);
+    reinterpret_cast<uint32_t*>(state.currentPicture.row(0))[0] = 0xFF0000FFu;
+    FakeSurface surface(90, 50);
+    renderPicture(list, state, &surface, 1, 0);
+    const auto freshEquals = [&] {
+        RenderState fresh = state;
+        fresh.resampled.invalidate();
+        FakeSurface again(surface.pixels.width(), surface.pixels.height());
+        renderPicture(list, fresh, &again, 1, 0);
+        return again.pixels == surface.pixels;
+    };
+    EXPECT_TRUE(freshEquals());
+    state.backgroundLevel = 0;  // margins only
+    renderPicture(list, state, &surface, 1, 0);
+    EXPECT_TRUE(freshEquals());
+    surface.pixels.fill(kStale);  // drawn over by someone else
+    renderPicture(list, state, &surface, 1, 0);
+    EXPECT_TRUE(freshEquals());
+    EXPECT_EQ(surface.pixels.pixel(0, 2), 0xFF0000FFu);
+    FakeSurface other(90, 50);  // another surface of the same size
+    renderPicture(list, state, &other, 1, 0);
+    EXPECT_EQ(other.pixels, surface.pixels);
+}
+
 TEST(RenderPicture, TurnsRedrawTurnedAndResetZoom) {
     FakeSurface surface(20, 20);
     RenderState state;
