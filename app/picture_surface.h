@@ -22,6 +22,8 @@ class PictureSurface : public QWidget, public RenderTarget {
     // Called at the start of the surface's first paint, before it copies its pixels, so the
     // window can lay out and draw the first picture then.
     void setFirstPaintHook(std::function<void()> hook) { firstPaintHook_ = std::move(hook); }
+    // Whether the surface is inside its own paint, which puts all of it on the screen.
+    bool isPainting() const { return painting_; }
     // Grey of the pixels a resize uncovers before the next render.
     void setFillLevel(int level) { fillLevel_ = level; }
     // Cursor position in surface device pixels.

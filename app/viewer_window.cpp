@@ -154,7 +154,9 @@ void ViewerWindow::layoutPictureControl(int left, int top, int right, int bottom
     if (!surface_)
         return;
     surface_->setGeometry(ScaleX(left), ScaleY(top), ScaleX(right), ScaleY(bottom));
-    surface_->update();
+    // Laid out from within the surface's first paint, the whole surface is being painted.
+    if (!surface_->isPainting())
+        surface_->update();
 }
 
 void ViewerWindow::layoutToClientArea() {
