@@ -162,9 +162,8 @@ struct TempFile {
 // A new file beside the settings file. O_EXCL and O_NOFOLLOW matter in a folder every user
 // may write to: a name planted there in advance (a link elsewhere) is never opened.
 TempFile createTemp(const std::filesystem::path& file) {
-    std::string folder = file.parent_path().native();
-    if (folder.empty())
-        folder = ".";
+    const std::string parent = file.parent_path().native();
+    const std::string folder = parent.empty() ? std::string(".") : parent;
     const std::string prefix = folder + "/." + file.filename().native() + ".";
     TempFile temp;
     for (int attempt = 0; attempt < 16; ++attempt) {
@@ -193,9 +192,8 @@ void copyOwnership(int fd, const struct stat& old) {
 }
 
 void syncFolder(const std::filesystem::path& file) {
-    std::string folder = file.parent_path().native();
-    if (folder.empty())
-        folder = ".";
+    const std::string parent = file.parent_path().native();
+    const std::string folder = parent.empty() ? std::string(".") : parent;
     FileHandle dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir)
         ::fsync(dir.get());
