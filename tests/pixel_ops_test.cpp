@@ -46,6 +46,24 @@ TEST(PremultiplyAlpha, ColourBytesScaleByAlphaTruncating) {
     }
 }
 
+// Every colour byte with every alpha, four pixels at a time as well as one by one (the rows
+// are 257 pixels long): each channel is its value times alpha over 255, truncated.
+TEST(PremultiplyAlpha, EveryByteWithEveryAlpha) {
+    Image image;
+    ASSERT_TRUE(image.create(257, 256, true));
+    for (int32_t a = 0; a < 256; ++a)
+        for (int32_t v = 0; v < 257; ++v)
+            pixel(image, v, a) = bgra(v & 0xFF, 255 - (v & 0xFF), (v * 7) & 0xFF, a);
+    premultiplyAlpha(image);
+    int wrong = 0;
+    for (int32_t a = 0; a < 256; ++a)
+        for (int32_t v = 0; v < 257; ++v) {
+            const int32_t b = v & 0xFF, g = 255 - b, r = (v * 7) & 0xFF;
+            wrong += pixel(image, v, a) != bgra(b * a / 255, g * a / 255, r * a / 255, a);
+        }
+    EXPECT_EQ(wrong, 0);
+}
+
 TEST(PremultiplyAlpha, PictureWithoutAlphaIsLeftAlone) {
     Image image = numbered(5, 3, false);
     const QImage before = image.qimage().copy();
