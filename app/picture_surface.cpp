@@ -29,14 +29,17 @@ QPoint PictureSurface::cursorDevicePos() const {
 }
 
 void PictureSurface::paintEvent(QPaintEvent*) {
-    painting_ = true;
+    QPainter painter(this);
     if (firstPaintHook_) {
+        // The window's buffer is written here for the first time, which is slow (its memory
+        // is new); done now, it overlaps the first picture's decode instead of following it.
+        painter.drawImage(QRectF(rect()), pixels_);
         auto hook = std::move(firstPaintHook_);
         firstPaintHook_ = nullptr;
+        painting_ = true;
         hook();
+        painting_ = false;
     }
-    painting_ = false;
-    QPainter painter(this);
     painter.drawImage(QRectF(rect()), pixels_);
 }
 
