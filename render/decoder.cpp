@@ -20,6 +20,7 @@
 
 #include "render/fit_geometry.h"
 #include "render/jpeg2000_decoder.h"
+#include "render/png_decoder.h"
 
 namespace {
 
@@ -224,6 +225,8 @@ DecodeStatus decodePictureData(std::span<const uint8_t> data, Image& out, FitAre
     } else if (std::optional<DecodeStatus> turbo;
                isJpeg(data) && (turbo = decodeWithTurboJpeg(data, out, area))) {
         status = *turbo;
+    } else if (std::optional<DecodeStatus> fast; isPng(data) && (fast = decodePngFast(data, out))) {
+        status = *fast;
     } else {
         status = decodeWithQt(data, out);
     }

@@ -26,8 +26,9 @@ struct FitArea {
 int32_t reductionFor(int32_t width, int32_t height, FitArea area);
 
 // Decodes the first frame of a picture file into out (emptied first). The format is chosen by
-// the file's content, not its name: JPEG, PNG, GIF, BMP and TIFF through Qt's readers, the
-// JPEG 2000 family through OpenJPEG. No EXIF orientation is applied. A JPEG may come out
+// the file's content, not its name: JPEG through TurboJPEG (CMYK through Qt), the common
+// 8-bit PNGs through our own fast path, other PNGs, GIF, BMP and TIFF through Qt's readers,
+// the JPEG 2000 family through OpenJPEG. No EXIF orientation is applied. A JPEG may come out
 // reduced for area (above); the size limit always counts the full picture. Pictures with an alpha
 // channel (palette transparency included) come out with straight, unpremultiplied alpha.
 // Never allocates more than Image::maxPictureBytes() for the pixels.
