@@ -70,6 +70,18 @@ void BM_DecodePictureJpeg6000x4000(benchmark::State& state) {
 }
 BENCHMARK(BM_DecodePictureJpeg6000x4000)->Unit(benchmark::kMillisecond)->MinTime(3);
 
+// The same photo decoded for a maximised 1920 x 1080 window: reduced to 3000 x 2000.
+void BM_DecodePictureJpeg6000x4000ForWindow(benchmark::State& state) {
+    const auto& file = benchJpeg();
+    for (auto _ : state) {
+        Image image;
+        if (decodePicture(file, image, {1920, 1057}) != DecodeStatus::Ok || !image.reduced())
+            state.SkipWithError("no reduced decode");
+        benchmark::DoNotOptimize(image.row(0));
+    }
+}
+BENCHMARK(BM_DecodePictureJpeg6000x4000ForWindow)->Unit(benchmark::kMillisecond)->MinTime(3);
+
 void BM_QtReaderJpeg6000x4000(benchmark::State& state) {
     const QString file = QString::fromStdString(benchJpeg().string());
     for (auto _ : state) {
@@ -154,6 +166,23 @@ void BM_FirstRenderAfterDecode(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_FirstRenderAfterDecode)->Unit(benchmark::kMillisecond);
+
+// The first render of the photo as the window decodes it: 3000 x 2000 pixels fitted.
+void BM_FirstRenderOfReducedDecode(benchmark::State& state) {
+    Scene scene;
+    Image reduced;
+    reduced.create(3000, 2000, false);
+    for (int32_t y = 0; y < reduced.height(); ++y)
+        std::copy_n(reinterpret_cast<const uint32_t*>(bigPicture().row(y)), 3000,
+                    reinterpret_cast<uint32_t*>(reduced.row(y)));
+    reduced.setFullSize(6000, 4000);
+    scene.state.currentPicture = reduced;
+    for (auto _ : state) {
+        scene.state.resampled.invalidate();
+        renderPicture(scene.list, scene.state, &scene.surface, 1, kRotateNone);
+    }
+}
+BENCHMARK(BM_FirstRenderOfReducedDecode)->Unit(benchmark::kMillisecond);
 
 void BM_RedrawSameSize(benchmark::State& state) {
     Scene scene;
