@@ -88,7 +88,7 @@ BENCHMARK(BM_StepFromPrefetchFreedAside)->Unit(benchmark::kMillisecond)->Iterati
 
 void BM_PrefetchWorkerPerPicture(benchmark::State& state) {
     for (auto _ : state) {
-        PreparedPicture prepared = preparePicture(photo());
+        PreparedPicture prepared = preparePicture(photo(), {1920, 1080});
         prepareFit(prepared, 1920, 1080);
         benchmark::DoNotOptimize(prepared.resampled.valid);
     }
