@@ -5,10 +5,6 @@
 
 #include <libdeflate.h>
 
-#if __has_include(<sys/mman.h>)
-#include <sys/mman.h>  // huge pages for the pixels, where the system has them
-#endif
-
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
@@ -392,19 +388,9 @@ struct FreeDeleter {
 };
 using Buffer = std::unique_ptr<uint8_t, FreeDeleter>;
 
-// Large pixel buffers are asked for in huge pages where the system offers them: the first
-// touch of a fresh 48 MB picture otherwise costs ten thousand page faults.
+// Plain pages: asking for huge pages (madvise) sped the decode up alone, but in the viewer
+// the kernel's compaction for them made the first picture up to 100 ms late, now and then.
 Buffer allocate(size_t size) {
-#ifdef MADV_HUGEPAGE
-    constexpr size_t kHugePage = size_t{2} << 20;
-    if (size >= 4 * kHugePage) {
-        const size_t rounded = (size + kHugePage - 1) / kHugePage * kHugePage;
-        Buffer buffer(static_cast<uint8_t*>(std::aligned_alloc(kHugePage, rounded)));
-        if (buffer)
-            madvise(buffer.get(), rounded, MADV_HUGEPAGE);
-        return buffer;
-    }
-#endif
     return Buffer(static_cast<uint8_t*>(std::malloc(size)));
 }
 
