@@ -43,13 +43,14 @@ PreparedPicture preparePicture(const std::filesystem::path& file, FitArea area) 
     return prepared;
 }
 
+bool holdsDestination(const Image& picture, const PixelRect& dest) {
+    return !picture.reduced() || (dest.width <= picture.width() && dest.height <= picture.height());
+}
+
 bool servesFit(const Image& picture, int32_t surfaceWidth, int32_t surfaceHeight) {
-    if (!picture.reduced())
-        return true;
     const Fit fit =
         fitPicture(picture.fullWidth(), picture.fullHeight(), surfaceWidth, surfaceHeight);
-    const PixelRect dest = destinationRect(fit, 1.0f, 0.0f, 0.0f);
-    return dest.width <= picture.width() && dest.height <= picture.height();
+    return holdsDestination(picture, destinationRect(fit, 1.0f, 0.0f, 0.0f));
 }
 
 void prepareFit(PreparedPicture& prepared, int32_t surfaceWidth, int32_t surfaceHeight) {
@@ -65,7 +66,7 @@ void prepareFit(PreparedPicture& prepared, int32_t surfaceWidth, int32_t surface
         fitPicture(picture.fullWidth(), picture.fullHeight(), surfaceWidth, surfaceHeight);
     const PixelRect dest = destinationRect(fit, 1.0f, 0.0f, 0.0f);
     const PixelRect visible = visiblePart(dest, surfaceWidth, surfaceHeight);
-    if (visible.width == 0 || !servesFit(picture, surfaceWidth, surfaceHeight))
+    if (visible.width == 0 || !holdsDestination(picture, dest))
         return;
     ResampledCache& cache = prepared.resampled;
     try {

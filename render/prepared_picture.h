@@ -7,6 +7,7 @@
 #include "render/decoder.h"
 #include "render/exif_reader.h"
 #include "render/file_stamp.h"
+#include "render/fit_geometry.h"
 #include "render/image.h"
 #include "render/render_state.h"
 
@@ -39,8 +40,9 @@ struct PreparedPicture {
 // A JPEG much larger than area comes out reduced for it (see FitArea).
 PreparedPicture preparePicture(const std::filesystem::path& file, FitArea area = {});
 
-// Whether picture can be fitted to the surface without enlarging its pixels: always for a
-// picture at full scale; for a reduced one while the fit is no larger than it.
+// Whether picture can be drawn into dest without enlarging its pixels: always at full scale;
+// a reduced one while dest is no larger than it. servesFit asks it of the surface's fit.
+bool holdsDestination(const Image& picture, const PixelRect& dest);
 bool servesFit(const Image& picture, int32_t surfaceWidth, int32_t surfaceHeight);
 
 // Adds the resample the first render of the prepared picture makes on a surface of

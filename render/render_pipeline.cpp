@@ -155,13 +155,10 @@ void restoreFullScale(const std::filesystem::path& file, RenderState& state) {
     state.resampled.invalidate();
 }
 
-// A reduced picture serves the fit as long as the fit is no larger than its pixels; a zoom
-// always shows the full picture.
+// A zoom always shows the full picture; the fit, as long as the reduced pixels hold it.
 bool needsFullScale(const RenderState& state, const PixelRect& dest) {
-    const Image& picture = state.currentPicture;
-    return picture.reduced() && !state.fullScaleUnavailable &&
-           (state.zoomFactor != 1.0f || dest.width > picture.width() ||
-            dest.height > picture.height());
+    return state.currentPicture.reduced() && !state.fullScaleUnavailable &&
+           (state.zoomFactor != 1.0f || !holdsDestination(state.currentPicture, dest));
 }
 
 // The opaque way to the surface: what it still holds from the last render when the resample
@@ -247,21 +244,18 @@ int32_t renderPicture(const PictureListState& list, RenderState& state, RenderTa
         fillBackground(state, target);
         return -1;
     }
+    QImage* surface = usableSurface(target);
     // Without a surface a decode is not turned, so a picture turned ahead must not be used.
     static const DecodeSource kNoSource;
-    const DecodeSource& from = usableSurface(target) != nullptr ? source : kNoSource;
+    const DecodeSource& from = surface != nullptr ? source : kNoSource;
+    const FitArea area = surface ? FitArea{surface->width(), surface->height()} : FitArea{};
     bool exifTurned = false;
-    const QImage* drawn = usableSurface(target);
-    const FitArea area = drawn ? FitArea{drawn->width(), drawn->height()} : FitArea{};
     if (reload == 0 && !reloadPicture(*file, from, area, state, rotation, exifTurned)) {
         // The unreadable file must not be shown as the previous picture under its name.
         fillBackground(state, target);
         return -1;
     }
-    if (state.loadFailed != 0)
-        return -1;
-    QImage* surface = usableSurface(target);
-    if (surface == nullptr)
+    if (state.loadFailed != 0 || surface == nullptr)
         return -1;
     if (rotation >= kRotateRight && rotation <= kRotateHalf) {
         state.resampled.invalidate();
