@@ -159,12 +159,16 @@ struct TempFile {
     std::string path;
 };
 
+// The folder holding file, "." for a bare name.
+std::string folderOf(const std::filesystem::path& file) {
+    const std::string parent = file.parent_path().native();
+    return parent.empty() ? std::string(".") : parent;
+}
+
 // A new file beside the settings file. O_EXCL and O_NOFOLLOW matter in a folder every user
 // may write to: a name planted there in advance (a link elsewhere) is never opened.
 TempFile createTemp(const std::filesystem::path& file) {
-    const std::string parent = file.parent_path().native();
-    const std::string folder = parent.empty() ? std::string(".") : parent;
-    const std::string prefix = folder + "/." + file.filename().native() + ".";
+    const std::string prefix = folderOf(file) + "/." + file.filename().native() + ".";
     TempFile temp;
     for (int attempt = 0; attempt < 16; ++attempt) {
         std::string path = prefix + randomSuffix();
@@ -192,9 +196,7 @@ void copyOwnership(int fd, const struct stat& old) {
 }
 
 void syncFolder(const std::filesystem::path& file) {
-    const std::string parent = file.parent_path().native();
-    const std::string folder = parent.empty() ? std::string(".") : parent;
-    FileHandle dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    FileHandle dir(::open(folderOf(file).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir)
         ::fsync(dir.get());
 }
