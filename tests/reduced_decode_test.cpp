@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "fake_surface.h"
 #include "render/decoder.h"
 #include "render/prepared_picture.h"
 #include "render/render_pipeline.h"
@@ -18,14 +19,6 @@ constexpr uint32_t kRed = 0xFFFF0000u;
 constexpr uint32_t kGreen = 0xFF00FF00u;
 constexpr uint32_t kBlue = 0xFF0000FFu;
 constexpr uint32_t kWhite = 0xFFFFFFFFu;
-
-class FakeSurface : public RenderTarget {
-  public:
-    FakeSurface(int width, int height) : pixels(width, height, QImage::Format_RGB32) {}
-    QImage* surfacePixels() override { return &pixels; }
-    void present() override {}
-    QImage pixels;
-};
 
 // A 1600 x 1200 JPEG in four quadrants (red, green / blue, white), so a turn shows.
 std::filesystem::path writeQuadrants(const QTemporaryDir& dir, const char* name, int width = 1600,
@@ -99,12 +92,17 @@ TEST(ReducedDecode, KeepsTheFullSizeAndThePicture) {
     EXPECT_FALSE(whole.reduced());
 }
 
-// The fit drawn from a reduced decode looks like the one drawn from the full picture: on
-// average within a quarter of a level.
-TEST(ReducedDecode, FitLooksTheSameAsFromTheFullPicture) {
+// A list of one 1600 x 1200 quadrant JPEG.
+class QuadrantsListed : public ::testing::Test {
+  protected:
+    QuadrantsListed() { list.pictureList = {writeQuadrants(dir, "q.jpg")}; }
     QTemporaryDir dir;
     PictureListState list;
-    list.pictureList = {writeQuadrants(dir, "q.jpg")};
+};
+
+// The fit drawn from a reduced decode looks like the one drawn from the full picture: on
+// average within a quarter of a level.
+TEST_F(QuadrantsListed, FitLooksTheSameAsFromTheFullPicture) {
     FakeSurface fromReduced(300, 300);
     RenderState reduced;
     ASSERT_EQ(renderPicture(list, reduced, &fromReduced, 0, 0), 0);
@@ -132,10 +130,7 @@ TEST(ReducedDecode, FitLooksTheSameAsFromTheFullPicture) {
     EXPECT_LE(worst, 24);
 }
 
-TEST(ReducedDecode, ZoomBringsTheFullPictureTurnedAsShown) {
-    QTemporaryDir dir;
-    PictureListState list;
-    list.pictureList = {writeQuadrants(dir, "q.jpg")};
+TEST_F(QuadrantsListed, ZoomBringsTheFullPictureTurnedAsShown) {
     FakeSurface surface(300, 300);
     RenderState state;
     ASSERT_EQ(renderPicture(list, state, &surface, 0, 0), 0);
@@ -162,10 +157,7 @@ TEST(ReducedDecode, ZoomBringsTheFullPictureTurnedAsShown) {
     }
 }
 
-TEST(ReducedDecode, LargerWindowBringsTheFullPicture) {
-    QTemporaryDir dir;
-    PictureListState list;
-    list.pictureList = {writeQuadrants(dir, "q.jpg")};
+TEST_F(QuadrantsListed, LargerWindowBringsTheFullPicture) {
     FakeSurface small(300, 300);
     RenderState state;
     ASSERT_EQ(renderPicture(list, state, &small, 0, 0), 0);
@@ -177,10 +169,7 @@ TEST(ReducedDecode, LargerWindowBringsTheFullPicture) {
 
 // A file rewritten since it was decoded is not mixed into the picture shown: the reduced
 // pixels stay (drawn enlarged) until the next decode.
-TEST(ReducedDecode, ChangedFileKeepsTheReducedPicture) {
-    QTemporaryDir dir;
-    PictureListState list;
-    list.pictureList = {writeQuadrants(dir, "q.jpg")};
+TEST_F(QuadrantsListed, ChangedFileKeepsTheReducedPicture) {
     FakeSurface surface(300, 300);
     RenderState state;
     ASSERT_EQ(renderPicture(list, state, &surface, 0, 0), 0);
@@ -200,10 +189,7 @@ TEST(ReducedDecode, ChangedFileKeepsTheReducedPicture) {
 }
 
 // A picture decoded ahead for the surface is the one the render's own decode gives.
-TEST(ReducedDecode, PreparedPictureMatchesTheRendersOwnDecode) {
-    QTemporaryDir dir;
-    PictureListState list;
-    list.pictureList = {writeQuadrants(dir, "q.jpg")};
+TEST_F(QuadrantsListed, PreparedPictureMatchesTheRendersOwnDecode) {
     FakeSurface own(300, 300);
     RenderState fresh;
     ASSERT_EQ(renderPicture(list, fresh, &own, 0, 0), 0);

@@ -2,28 +2,15 @@
 
 #include <QTemporaryDir>
 
+#include "fake_surface.h"
 #include "render/render_pipeline.h"
 
 namespace {
 
 constexpr uint32_t kGrey = 0xFFFAFAFAu;
 constexpr uint32_t kBlack = 0xFF000000u;
-constexpr uint32_t kStale = 0xFF00FF00u;  // what the surface showed before the render
-constexpr uint32_t kPaint = 0xFFC04020u;  // a picture colour no background can be
-
-// The surface image of the window, counting how often it is put on the screen.
-class FakeSurface : public RenderTarget {
-  public:
-    FakeSurface(int width, int height) : pixels(width, height, QImage::Format_RGB32) {
-        pixels.fill(kStale);
-    }
-    QImage* surfacePixels() override { return hasSurface ? &pixels : nullptr; }
-    void present() override { ++presents; }
-
-    QImage pixels;
-    bool hasSurface = true;
-    int presents = 0;
-};
+constexpr uint32_t kStale = FakeSurface::kStale;  // what the surface showed before the render
+constexpr uint32_t kPaint = 0xFFC04020u;          // a picture colour no background can be
 
 Image solid(int32_t width, int32_t height, uint32_t colour, bool alpha = false) {
     Image image;
