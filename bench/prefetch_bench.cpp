@@ -50,7 +50,9 @@ void BM_StepDecodedAtTheStep(benchmark::State& state) {
 }
 BENCHMARK(BM_StepDecodedAtTheStep)->Unit(benchmark::kMillisecond)->Iterations(10);
 
-void BM_StepFromPrefetch(benchmark::State& state) {
+// A step whose picture the prefetcher has ready. freeAside: the outgoing picture is handed to
+// the prefetcher to be freed, as the window steps; otherwise the step frees it in place.
+void stepFromPrefetch(benchmark::State& state, bool freeAside) {
     PictureListState list;
     list.pictureList = {photo()};
     RenderState render;
@@ -62,27 +64,19 @@ void BM_StepFromPrefetch(benchmark::State& state) {
         prefetcher.request({photo()}, 1920, 1080);
         prefetcher.waitIdle();
         state.ResumeTiming();
+        if (freeAside)
+            prefetcher.release(std::move(render.currentPicture));
         renderPicture(list, render, &surface, 0, kRotateNone, source);
     }
 }
+
+void BM_StepFromPrefetch(benchmark::State& state) {
+    stepFromPrefetch(state, false);
+}
 BENCHMARK(BM_StepFromPrefetch)->Unit(benchmark::kMillisecond)->Iterations(10);
 
-// As the window steps: the outgoing picture is handed to the prefetcher to be freed.
 void BM_StepFromPrefetchFreedAside(benchmark::State& state) {
-    PictureListState list;
-    list.pictureList = {photo()};
-    RenderState render;
-    Surface surface;
-    Prefetcher prefetcher;
-    const DecodeSource source = [&](const std::filesystem::path& f) { return prefetcher.take(f); };
-    for (auto _ : state) {
-        state.PauseTiming();
-        prefetcher.request({photo()}, 1920, 1080);
-        prefetcher.waitIdle();
-        state.ResumeTiming();
-        prefetcher.release(std::move(render.currentPicture));
-        renderPicture(list, render, &surface, 0, kRotateNone, source);
-    }
+    stepFromPrefetch(state, true);
 }
 BENCHMARK(BM_StepFromPrefetchFreedAside)->Unit(benchmark::kMillisecond)->Iterations(10);
 
