@@ -6,17 +6,8 @@
 set -eu
 
 seconds="${1:-60}"
-root="$(cd "$(dirname "$0")/.." && pwd)"
-build="$root/build/fuzz"
-
-if [ ! -f "$build/build.ninja" ]; then
-    CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja \
-        -DQUILLMERE_FUZZ=ON -DQUILLMERE_BENCH=OFF
-fi
-cmake --build "$build" --target fuzz_decode
-
-work="$(mktemp -d /tmp/fuzz-decode.XXXXXX)"
-mkdir -p "$work/corpus"
+. "$(dirname "$0")/fuzz-common.sh"
+fuzz_prepare fuzz_decode
 # Small seeds only: large ones slow every execution and add no structure the small ones lack.
 find "$root/samples" "$root/tests/data" "$root/fuzz/corpus" -type f -size -24k \
     -exec cp {} "$work/corpus/" \; 2>/dev/null || true
@@ -40,11 +31,4 @@ QT_LOGGING_RULES="*.debug=false;qt.*=false" \
 "$build/fuzz/fuzz_decode" -max_total_time="$seconds" -rss_limit_mb=6144 \
     -malloc_limit_mb=6144 -timeout=120 -max_len=65536 -print_final_stats=1 \
     -artifact_prefix="$work/" "$work/corpus" >"$work/fuzz.log" 2>&1 || status=$?
-if [ "$status" -ne 0 ]; then
-    tail -n 60 "$work/fuzz.log"
-    echo "fuzz_decode found a fault (exit $status); see $work"
-    exit "$status"
-fi
-grep -E '^(stat::number_of_executed_units|stat::peak_rss_mb|Done )' "$work/fuzz.log" || true
-rm -rf "$work"
-echo "fuzz_decode: nothing found in $seconds s"
+fuzz_finish fuzz_decode "$status" "$seconds"

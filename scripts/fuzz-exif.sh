@@ -1,21 +1,12 @@
 #!/bin/sh
-# Fuzzes the EXIF reader for SECONDS (default 60). Builds build-fuzz with clang if needed, runs
+# Fuzzes the EXIF reader for SECONDS (default 60). Builds build/fuzz with clang if needed, runs
 # on a copy of fuzz/corpus/exif in /tmp so the repository is never written, and exits non-zero
 # when libFuzzer finds a crash, a leak or a timeout (the reproducer is left in the work folder).
 set -eu
 
 seconds="${1:-60}"
-root="$(cd "$(dirname "$0")/.." && pwd)"
-build="$root/build/fuzz"
-
-if [ ! -f "$build/build.ninja" ]; then
-    CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja \
-        -DQUILLMERE_FUZZ=ON -DQUILLMERE_BENCH=OFF
-fi
-cmake --build "$build" --target fuzz_exif
-
-work="$(mktemp -d /tmp/fuzz-exif.XXXXXX)"
-mkdir -p "$work/corpus"
+. "$(dirname "$0")/fuzz-common.sh"
+fuzz_prepare fuzz_exif
 cp "$root"/fuzz/corpus/exif/* "$work/corpus/" 2>/dev/null || true
 echo "fuzzing in $work"
 
@@ -26,11 +17,4 @@ status=0
 "$build/fuzz/fuzz_exif" -max_total_time="$seconds" -rss_limit_mb=2048 -timeout=10 \
     -close_fd_mask=1 -print_final_stats=1 -artifact_prefix="$work/" "$work/corpus" \
     >"$work/fuzz.log" 2>&1 || status=$?
-if [ "$status" -ne 0 ]; then
-    tail -n 60 "$work/fuzz.log"
-    echo "fuzz_exif found a fault (exit $status); see $work"
-    exit "$status"
-fi
-grep -E '^(stat::number_of_executed_units|stat::peak_rss_mb|Done )' "$work/fuzz.log" || true
-rm -rf "$work"
-echo "fuzz_exif: nothing found in $seconds s"
+fuzz_finish fuzz_exif "$status" "$seconds"
