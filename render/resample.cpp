@@ -4,6 +4,7 @@
 #include <thread>
 #include <vector>
 
+// QUILLMERE_RESAMPLE_PLAIN builds the plain loops only, to compare the SSE2 passes with them.
 #if defined(__SSE2__) && !defined(QUILLMERE_RESAMPLE_PLAIN)
 #include <emmintrin.h>
 #endif
