@@ -140,21 +140,38 @@ size_t MemoryByteSource::read(std::span<uint8_t> dst) {
 
 namespace {
 
+// A read error (the path became a folder, a failing disk) ends the data like the end of the
+// file does; libstdc++'s file buffer reports it by throwing from inside the buffer.
 class StreamByteSource final : public ByteSource {
   public:
     explicit StreamByteSource(std::streambuf& buffer) : buffer_(buffer) {}
     int readByte() override {
-        const auto c = buffer_.sbumpc();
-        return c == std::char_traits<char>::eof() ? -1 : static_cast<uint8_t>(c);
+        if (failed_)
+            return -1;
+        try {
+            const auto c = buffer_.sbumpc();
+            return c == std::char_traits<char>::eof() ? -1 : static_cast<uint8_t>(c);
+        } catch (const std::ios_base::failure&) {
+            failed_ = true;
+            return -1;
+        }
     }
     size_t read(std::span<uint8_t> dst) override {
-        const auto got = buffer_.sgetn(reinterpret_cast<char*>(dst.data()),
-                                       static_cast<std::streamsize>(dst.size()));
-        return got > 0 ? static_cast<size_t>(got) : 0;
+        if (failed_)
+            return 0;
+        try {
+            const auto got = buffer_.sgetn(reinterpret_cast<char*>(dst.data()),
+                                           static_cast<std::streamsize>(dst.size()));
+            return got > 0 ? static_cast<size_t>(got) : 0;
+        } catch (const std::ios_base::failure&) {
+            failed_ = true;
+            return 0;
+        }
     }
 
   private:
     std::streambuf& buffer_;
+    bool failed_ = false;
 };
 
 }  // namespace

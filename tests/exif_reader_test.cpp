@@ -646,6 +646,10 @@ TEST(ExifFile, ReadsARealFileAndReportsAMissingOne) {
     EXPECT_EQ(rotationFromExif(0, info), 1);
 
     EXPECT_EQ(readPictureExif(dir / "missing.jpg", info), -1);
+    // A path that became a folder between the decode and this read opens but can't be read.
+    std::filesystem::create_directory(dir / "folder.jpg");
+    EXPECT_EQ(readPictureExif(dir / "folder.jpg", info), -1);
+    EXPECT_EQ(info.orientation, 0);
     std::filesystem::remove_all(dir);
 }
 
