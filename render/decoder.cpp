@@ -20,6 +20,7 @@
 
 #include "render/fit_geometry.h"
 #include "render/jpeg2000_decoder.h"
+#include "render/page_warmer.h"
 #include "render/png_decoder.h"
 
 namespace {
@@ -162,6 +163,7 @@ std::optional<DecodeStatus> decodeWithTurboJpeg(std::span<const uint8_t> data, I
     const int pixelFormat = QSysInfo::ByteOrder == QSysInfo::LittleEndian ? TJPF_BGRX : TJPF_XRGB;
     // A warning (a truncated scan, stray bytes) still leaves every row written, as Qt's
     // reader does for the same file; only a hard error fails.
+    const PageWarmer warmer(out.row(0), static_cast<size_t>(out.pitch()) * scaledHeight);
     if (tjDecompress2(handle.get(), jpeg, jpegSize, out.row(0), scaledWidth, out.pitch(),
                       scaledHeight, pixelFormat, 0) != 0 &&
         tjGetErrorCode(handle.get()) != TJERR_WARNING) {

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "render/page_warmer.h"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -75,6 +77,7 @@ bool turnPicture(Image& picture, int32_t rotation) {
     Image turned;
     if (!turned.create(quarter ? h : w, quarter ? w : h, picture.hasAlpha()))
         return false;
+    const PageWarmer warmer(turned.row(0), static_cast<size_t>(turned.pitch()) * turned.height());
     const Image& source = picture;
     struct Pos {
         int32_t x;

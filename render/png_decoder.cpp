@@ -5,6 +5,8 @@
 
 #include <libdeflate.h>
 
+#include "render/page_warmer.h"
+
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
@@ -510,6 +512,7 @@ std::optional<DecodeStatus> decode(std::span<const uint8_t> data, Image& out) {
     Buffer buffer = allocate(geometry.bufferBytes);
     if (!buffer)
         return DecodeStatus::OutOfMemory;
+    const PageWarmer warmer(buffer.get(), geometry.bufferBytes);
     const std::optional<DecodeStatus> inflated =
         inflate(stream, buffer.get() + geometry.rawOffset, geometry.rawBytes);
     if (inflated != DecodeStatus::Ok)

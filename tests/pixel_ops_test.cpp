@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <memory>
+
+#include "render/page_warmer.h"
 #include "render/pixel_ops.h"
 #include "render/render_state.h"
 
@@ -111,6 +115,33 @@ TEST(TurnPicture, UnknownCodesAndEmptyPicturesChangeNothing) {
     EXPECT_EQ(image.qimage(), before);
     Image empty;
     EXPECT_FALSE(turnPicture(empty, kRotateRight));
+}
+
+// The warmer runs while the decoder writes: nothing written before, during or after it, nor
+// the bytes either side of an unaligned range, may change.
+TEST(PageWarmer, LeavesEveryByteAsWritten) {
+    constexpr size_t kBytes = 3 * PageWarmer::kMinBytes + 123;
+    const std::unique_ptr<uint8_t, decltype(&std::free)> buffer(
+        static_cast<uint8_t*>(std::malloc(kBytes)), &std::free);
+    ASSERT_NE(buffer, nullptr);
+    uint8_t* const bytes = buffer.get();
+    const auto expected = [](size_t i) { return static_cast<uint8_t>(i * 7 + i / 4093); };
+    for (size_t i = 0; i < kBytes / 2; ++i)
+        bytes[i] = expected(i);
+    {
+        const PageWarmer warmer(bytes + 1, kBytes - 2);
+        for (size_t i = kBytes / 2; i < kBytes; ++i)
+            bytes[i] = expected(i);
+    }
+    size_t wrong = 0;
+    for (size_t i = 0; i < kBytes; ++i)
+        wrong += bytes[i] != expected(i);
+    EXPECT_EQ(wrong, 0u);
+
+    // Small, empty and missing buffers are left to the writer.
+    const PageWarmer small(bytes, PageWarmer::kMinBytes - 1);
+    const PageWarmer none(nullptr, kBytes);
+    EXPECT_EQ(bytes[0], expected(0));
 }
 
 TEST(FillSolid, ClipsToTheImage) {
