@@ -147,6 +147,9 @@ void ViewerWindow::onFirstPaint() {
     layoutToClientArea();
     if (!viewer.slideshowRunning && !viewer.pictureList.empty())
         setTitleForCurrent();
+    // The first picture is still decoding, most often: its neighbour decodes meanwhile on
+    // the other core, so a step that comes at once finds it nearly done.
+    prefetchNeighbours(true);
     renderPicture(0, kRotateNone);
 }
 
@@ -183,11 +186,15 @@ int ViewerWindow::renderPicture(int reload, int rotation) {
 }
 
 // After a new picture is shown, its neighbour in the direction of travel is decoded ahead,
-// then the one behind; the list wraps, as stepping does.
-void ViewerWindow::prefetchNeighbours() {
+// then the one behind; the list wraps, as stepping does. Before the first picture is shown,
+// it is the most wanted and its neighbour ahead comes next, both without a fit: the render
+// fits the first one itself, on both cores, rather than wait for a worker to fit it on one.
+void ViewerWindow::prefetchNeighbours(bool beforeFirst) {
     const auto count = static_cast<int64_t>(viewer.pictureList.size());
     const int64_t index = viewer.currentIndex;
     std::vector<std::filesystem::path> files;
+    if (beforeFirst && index >= 0 && index < count)
+        files.push_back(viewer.pictureList[static_cast<size_t>(index)]);
     if (count >= 2 && index >= 0 && index < count) {
         const int64_t ahead = (index + travel_ + count) % count;
         const int64_t behind = (index - travel_ + count) % count;
@@ -195,7 +202,7 @@ void ViewerWindow::prefetchNeighbours() {
         if (behind != ahead)
             files.push_back(viewer.pictureList[static_cast<size_t>(behind)]);
     }
-    const QImage* pixels = surface_->surfacePixels();
+    const QImage* pixels = beforeFirst ? nullptr : surface_->surfacePixels();
     options_.prefetcher->request(std::move(files), pixels ? pixels->width() : 0,
                                  pixels ? pixels->height() : 0);
 }
@@ -299,6 +306,9 @@ void ViewerWindow::deleteCurrentPicture() {
     removeCurrentEntry(viewer);
     if (!viewer.slideshowRunning && !viewer.pictureList.empty())
         setTitleForCurrent();
+    // The first picture is still decoding, most often: its neighbour decodes meanwhile on
+    // the other core, so a step that comes at once finds it nearly done.
+    prefetchNeighbours(true);
     renderPicture(0, kRotateNone);
 }
 

@@ -83,7 +83,7 @@ class ViewerWindow : public QDialog {
     std::optional<CursorPos> cursor() const;
     WindowRect windowRect() const;
     bool isNormalPlacement() const;
-    void prefetchNeighbours();
+    void prefetchNeighbours(bool beforeFirst = false);
 
     ViewerOptions options_;
     PictureSurface* surface_ = nullptr;

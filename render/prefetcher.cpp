@@ -2,6 +2,9 @@
 
 #include <QLoggingCategory>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <system_error>
 
@@ -11,16 +14,26 @@ Q_LOGGING_CATEGORY(lcPrefetch, "quillmere.render.prefetch")
 
 constexpr size_t kMiB = size_t{1} << 20;
 
+// The calling thread yields the cores to the window's threads and the first worker whenever
+// they want them; alone, it runs at full speed. Linux keeps a nice value per thread.
+void lowerThisThreadsPriority() {
+#if defined(__linux__)
+    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
+#endif
+}
+
 }  // namespace
 
 Prefetcher::Prefetcher(size_t capBytes) : capBytes_(capBytes) {
     try {
-        worker_ = std::thread(&Prefetcher::run, this);
         reaper_ = std::thread(&Prefetcher::reap, this);
+        for (size_t i = 0; i < kWorkers; ++i)
+            workers_.emplace_back(&Prefetcher::run, this, i);
     } catch (const std::system_error&) {
         // Without a worker nothing queued is ever done: every take finds nothing and the
-        // caller decodes, as it would without a prefetcher; pictures are freed in place.
-        qCDebug(lcPrefetch) << "no worker thread; prefetching is off";
+        // caller decodes, as it would without a prefetcher; without the reaper pictures are
+        // freed in place. With one worker of two, the pictures decode one after the other.
+        qCDebug(lcPrefetch) << "fewer threads than asked for:" << workers_.size() << "workers";
     }
 }
 
@@ -31,8 +44,8 @@ Prefetcher::~Prefetcher() {
         queue_.clear();
     }
     wake_.notify_all();
-    if (worker_.joinable())
-        worker_.join();
+    for (std::thread& worker : workers_)
+        worker.join();
     {
         std::lock_guard lock(reapMutex_);
         reapStop_ = true;
@@ -77,6 +90,11 @@ bool Prefetcher::wanted(const std::filesystem::path& file) const {
     return std::find(wanted_.begin(), wanted_.end(), file) != wanted_.end();
 }
 
+bool Prefetcher::decodingWanted(const std::filesystem::path& file) const {
+    return std::any_of(decoding_.begin(), decoding_.end(),
+                       [&](const InFlight& d) { return d.wanted && d.file == file; });
+}
+
 size_t Prefetcher::cachedBytes() const {
     size_t total = 0;
     for (const PreparedPicture& prepared : cache_)
@@ -85,10 +103,12 @@ size_t Prefetcher::cachedBytes() const {
 }
 
 // The next picture is guessed to be as large as the last one: a decode that could not be
-// kept would only have raised the peak of memory for nothing.
+// kept would only have raised the peak of memory for nothing. Decodes under way count as
+// pictures of that size too.
 bool Prefetcher::roomForAnother() const {
-    return cache_.size() < kMaxPictures &&
-           (cache_.empty() || cachedBytes() + lastBytes_ <= capBytes_);
+    const size_t held = cache_.size() + decoding_.size();
+    return held < kMaxPictures &&
+           (held == 0 || cachedBytes() + (decoding_.size() + 1) * lastBytes_ <= capBytes_);
 }
 
 void Prefetcher::request(std::vector<std::filesystem::path> files, int32_t surfaceWidth,
@@ -101,20 +121,20 @@ void Prefetcher::request(std::vector<std::filesystem::path> files, int32_t surfa
         surfaceWidth_ = surfaceWidth;
         surfaceHeight_ = surfaceHeight;
         std::erase_if(cache_, [&](const PreparedPicture& p) { return !wanted(p.file); });
-        if (decoding_ && !wanted(*decoding_))
-            decodingWanted_ = false;
+        for (InFlight& d : decoding_)
+            d.wanted = d.wanted && wanted(d.file);
         queue_.clear();
-        if (!worker_.joinable())
+        if (workers_.empty())
             return;
         for (const std::filesystem::path& file : wanted_) {
             const bool cached =
                 std::any_of(cache_.begin(), cache_.end(),
                             [&](const PreparedPicture& p) { return p.file == file; });
-            if (!cached && !(decoding_ && decodingWanted_ && *decoding_ == file))
+            if (!cached && !decodingWanted(file))
                 queue_.push_back(file);
         }
     }
-    wake_.notify_one();
+    wake_.notify_all();
 }
 
 void Prefetcher::setScreenArea(FitArea area) {
@@ -127,7 +147,7 @@ std::optional<PreparedPicture> Prefetcher::take(const std::filesystem::path& fil
     {
         std::unique_lock lock(mutex_);
         // Waiting for a decode already half done beats starting the same one again.
-        idle_.wait(lock, [&] { return !(decoding_ && decodingWanted_ && *decoding_ == file); });
+        idle_.wait(lock, [&] { return !decodingWanted(file); });
         std::erase(queue_, file);
         const auto at = std::find_if(cache_.begin(), cache_.end(),
                                      [&](const PreparedPicture& p) { return p.file == file; });
@@ -150,8 +170,8 @@ void Prefetcher::forget(const std::filesystem::path& file) {
     std::erase(wanted_, file);
     std::erase(queue_, file);
     std::erase_if(cache_, [&](const PreparedPicture& p) { return p.file == file; });
-    if (decoding_ && *decoding_ == file)
-        decodingWanted_ = false;
+    for (InFlight& d : decoding_)
+        d.wanted = d.wanted && d.file != file;
 }
 
 void Prefetcher::clear() {
@@ -159,14 +179,15 @@ void Prefetcher::clear() {
     wanted_.clear();
     queue_.clear();
     cache_.clear();
-    decodingWanted_ = false;
+    for (InFlight& d : decoding_)
+        d.wanted = false;
 }
 
 void Prefetcher::waitIdle() {
     std::unique_lock lock(mutex_);
     idle_.wait(lock, [&] {
-        return !decoding_ &&
-               ((queue_.empty() && staleFit() == cache_.end()) || !worker_.joinable());
+        return decoding_.empty() &&
+               ((queue_.empty() && staleFit() == cache_.end()) || workers_.empty());
     });
 }
 
@@ -197,19 +218,30 @@ std::vector<PreparedPicture>::iterator Prefetcher::staleFit() {
     });
 }
 
-void Prefetcher::run() {
+void Prefetcher::run(size_t index) {
+    const bool first = index == 0;
+    if (!first)
+        lowerThisThreadsPriority();
     std::unique_lock lock(mutex_);
     for (;;) {
-        wake_.wait(lock, [&] { return stop_ || !queue_.empty() || staleFit() != cache_.end(); });
+        wake_.wait(lock, [&] {
+            if (stop_)
+                return true;
+            if (!first && !firstWorkerBusy_)
+                return false;
+            return staleFit() != cache_.end() ||
+                   (!queue_.empty() && (roomForAnother() || decoding_.empty()));
+        });
         if (stop_)
             return;
         // Refitting a cached picture is cheap next to a decode, and makes it ready at once.
         if (const auto stale = staleFit(); stale != cache_.end()) {
             PreparedPicture prepared = std::move(*stale);
             cache_.erase(stale);
-            work(std::move(prepared), lock);
+            work(std::move(prepared), lock, first);
             continue;
         }
+        // With nothing under way there is nothing to wait for: no room now means none later.
         if (!roomForAnother()) {
             queue_.clear();
             idle_.notify_all();
@@ -218,15 +250,19 @@ void Prefetcher::run() {
         PreparedPicture fresh;
         fresh.file = queue_.front();
         queue_.pop_front();
-        work(std::move(fresh), lock);
+        work(std::move(fresh), lock, first);
     }
 }
 
 // Decodes prepared's file when it has no picture yet, then fits it to the window's surface,
 // with the lock released meanwhile; a take of the same file waits for it.
-void Prefetcher::work(PreparedPicture&& prepared, std::unique_lock<std::mutex>& lock) {
-    decoding_ = prepared.file;
-    decodingWanted_ = true;
+void Prefetcher::work(PreparedPicture&& prepared, std::unique_lock<std::mutex>& lock,
+                      bool firstWorker) {
+    const auto self = decoding_.insert(decoding_.end(), InFlight{prepared.file});
+    if (firstWorker) {
+        firstWorkerBusy_ = true;
+        wake_.notify_all();  // the second worker may take what is left
+    }
     const std::filesystem::path file = prepared.file;
     const int32_t width = surfaceWidth_;
     const int32_t height = surfaceHeight_;
@@ -239,11 +275,14 @@ void Prefetcher::work(PreparedPicture&& prepared, std::unique_lock<std::mutex>& 
     lock.lock();
     if (prepared.status == DecodeStatus::Ok)
         lastBytes_ = prepared.bytes();
-    if (decodingWanted_ && !stop_)
+    if (self->wanted && !stop_)
         keep(std::move(prepared));
     else
         qCDebug(lcPrefetch) << "no longer wanted:" << prepared.file.c_str();
-    decoding_.reset();
-    decodingWanted_ = false;
+    decoding_.erase(self);
+    if (firstWorker)
+        firstWorkerBusy_ = false;
     idle_.notify_all();
+    // Room may have come free for work the other worker left waiting.
+    wake_.notify_all();
 }

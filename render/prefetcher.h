@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <deque>
 #include <filesystem>
+#include <list>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -11,14 +12,17 @@
 
 #include "render/prepared_picture.h"
 
-// Decodes pictures the viewer is likely to show next on a worker thread of its own and keeps
+// Decodes pictures the viewer is likely to show next on worker threads of its own and keeps
 // at most two of them under a memory cap. All calls are made from one thread (the window's);
-// the worker only ever touches the prefetcher's own queue and cache, never the viewer state.
+// the workers only ever touch the prefetcher's own queue and cache, never the viewer state.
+// Two workers let the two wanted pictures decode at once: while the window waits for the
+// first picture, the second decodes on the other core. The second worker takes only what
+// the first leaves, at a lower priority, so that it never slows the picture awaited.
 class Prefetcher {
   public:
     // capBytes bounds the pixels held in the cache; a picture larger than it is not kept.
     explicit Prefetcher(size_t capBytes = defaultCapBytes());
-    ~Prefetcher();  // drops the queue and waits for the picture being decoded
+    ~Prefetcher();  // drops the queue and waits for the pictures being decoded
     Prefetcher(const Prefetcher&) = delete;
     Prefetcher& operator=(const Prefetcher&) = delete;
 
@@ -57,16 +61,24 @@ class Prefetcher {
     static size_t defaultCapBytes();
 
     static constexpr size_t kMaxPictures = 2;
+    static constexpr size_t kWorkers = 2;
 
   private:
-    void run();
+    // A decode under way; one that is no longer wanted is dropped when it ends.
+    struct InFlight {
+        std::filesystem::path file;
+        bool wanted = true;
+    };
+
+    void run(size_t index);
     void reap();
     bool wanted(const std::filesystem::path& file) const;
     size_t cachedBytes() const;
+    bool decodingWanted(const std::filesystem::path& file) const;
     bool roomForAnother() const;
     void keep(PreparedPicture&& prepared);
     std::vector<PreparedPicture>::iterator staleFit();
-    void work(PreparedPicture&& prepared, std::unique_lock<std::mutex>& lock);
+    void work(PreparedPicture&& prepared, std::unique_lock<std::mutex>& lock, bool firstWorker);
 
     const size_t capBytes_;
     mutable std::mutex mutex_;
@@ -75,14 +87,14 @@ class Prefetcher {
     std::vector<std::filesystem::path> wanted_;
     std::deque<std::filesystem::path> queue_;
     std::vector<PreparedPicture> cache_;
-    std::optional<std::filesystem::path> decoding_;
-    bool decodingWanted_ = false;
+    std::list<InFlight> decoding_;
+    bool firstWorkerBusy_ = false;
     size_t lastBytes_ = 0;
     int32_t surfaceWidth_ = 0;
     int32_t surfaceHeight_ = 0;
     FitArea screenArea_;
     bool stop_ = false;
-    std::thread worker_;
+    std::vector<std::thread> workers_;
 
     std::mutex reapMutex_;
     std::condition_variable reapWake_;
