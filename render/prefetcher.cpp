@@ -165,6 +165,11 @@ std::optional<PreparedPicture> Prefetcher::take(const std::filesystem::path& fil
     return found;
 }
 
+bool Prefetcher::decoding(const std::filesystem::path& file) const {
+    std::lock_guard lock(mutex_);
+    return decodingWanted(file);
+}
+
 void Prefetcher::forget(const std::filesystem::path& file) {
     std::lock_guard lock(mutex_);
     std::erase(wanted_, file);

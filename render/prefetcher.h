@@ -43,6 +43,9 @@ class Prefetcher {
     // then decodes the file itself. Never gives a picture of another file.
     std::optional<PreparedPicture> take(const std::filesystem::path& file);
 
+    // Whether file is being decoded right now for a take.
+    bool decoding(const std::filesystem::path& file) const;
+
     // Frees a picture on a thread of its own: giving back a large picture's memory takes
     // milliseconds that a step should not wait for.
     void release(Image&& picture);
