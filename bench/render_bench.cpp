@@ -184,6 +184,24 @@ void BM_FirstRenderOfReducedDecode(benchmark::State& state) {
 }
 BENCHMARK(BM_FirstRenderOfReducedDecode)->Unit(benchmark::kMillisecond);
 
+// A screen-sized photo in the maximised window (1920 x 1057 under a title bar): the fit
+// reduces it only slightly, so every output pixel has about two taps each way.
+void BM_FirstRenderOfScreenSizedPicture(benchmark::State& state) {
+    Scene scene;
+    scene.surface.pixels = QImage(1920, 1057, QImage::Format_RGB32);
+    Image screenSized;
+    screenSized.create(1920, 1080, false);
+    for (int32_t y = 0; y < screenSized.height(); ++y)
+        std::copy_n(reinterpret_cast<const uint32_t*>(bigPicture().row(y)), 1920,
+                    reinterpret_cast<uint32_t*>(screenSized.row(y)));
+    scene.state.currentPicture = screenSized;
+    for (auto _ : state) {
+        scene.state.resampled.invalidate();
+        renderPicture(scene.list, scene.state, &scene.surface, 1, kRotateNone);
+    }
+}
+BENCHMARK(BM_FirstRenderOfScreenSizedPicture)->Unit(benchmark::kMillisecond);
+
 void BM_RedrawSameSize(benchmark::State& state) {
     Scene scene;
     renderPicture(scene.list, scene.state, &scene.surface, 1, kRotateNone);
