@@ -309,12 +309,6 @@ void ViewerWindow::deleteCurrentPicture() {
     removeCurrentEntry(viewer);
     if (!viewer.slideshowRunning && !viewer.pictureList.empty())
         setTitleForCurrent();
-    // A large first picture is still decoding: its neighbour decodes meanwhile on the other
-    // core, so a step that comes at once finds it nearly done. A picture decoded already is
-    // rendered first, without a decode beside it.
-    if (const std::filesystem::path* first = currentPath(viewer);
-        first && options_.prefetcher->decoding(*first))
-        prefetchNeighbours(true);
     renderPicture(0, kRotateNone);
 }
 
