@@ -43,18 +43,19 @@ int main(int argc, char** argv) {
     // The argument is taken as the file system's bytes, so any file name opens.
     if (argc >= 2)
         options.commandLinePath = std::filesystem::path(argv[1]);
-    QApplication app(argc, argv);
-    // The first picture decodes on the worker while the window is built, shown and placed.
-    // It starts only now: started before the application object, it finished no sooner on
-    // two cores but slowed Qt's own start (measured), and Qt's image plugins would then be
-    // looked up before their library paths are set.
+    // The first picture decodes on the worker while Qt starts and the window is built, shown
+    // and placed. Until the application knows the screens, the worker only reads the file
+    // (and decodes it if it is a PNG of our own path): a JPEG's scale needs the screen size,
+    // and Qt's image readers need the application for their plugins.
     options.prefetcher = std::make_shared<Prefetcher>();
-    options.prefetcher->setScreenArea(largestScreenArea());
+    options.prefetcher->awaitScreenArea();
     if (options.commandLinePath && !options.commandLinePath->empty()) {
         const std::filesystem::path first = scannedName(*options.commandLinePath);
         if (!first.empty())
             options.prefetcher->request({first});
     }
+    QApplication app(argc, argv);
+    options.prefetcher->setScreenArea(largestScreenArea());
     options.programFolder = executableFolder();
     options.settingsFile = settingsFilePath();
 

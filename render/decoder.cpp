@@ -217,18 +217,25 @@ int32_t reductionFor(int32_t width, int32_t height, FitArea area) {
     return 1;
 }
 
-DecodeStatus decodePictureData(std::span<const uint8_t> data, Image& out, FitArea area) {
+namespace {
+
+// Our PNG path comes first: it needs neither the area nor the application, so it never waits
+// for them. The signatures tested are disjoint, so the order changes no result.
+DecodeStatus decodeData(std::span<const uint8_t> data, Image& out, const FitAreaSource& area) {
     out.destroy();
     DecodeStatus status = DecodeStatus::Failed;
-    if (isJpeg2000(data)) {
+    std::optional<FitArea> known;
+    if (std::optional<DecodeStatus> fast; isPng(data) && (fast = decodePngFast(data, out))) {
+        status = *fast;
+    } else if (!(known = area())) {
+        qCDebug(lcRender) << "decode no longer wanted";
+    } else if (isJpeg2000(data)) {
         status = decodeJpeg2000(data, out);
     } else if (isJpeg(data) && countJpegScans(data) > kMaxJpegScans) {
         qCDebug(lcRender) << "jpeg with more than" << kMaxJpegScans << "scans refused";
     } else if (std::optional<DecodeStatus> turbo;
-               isJpeg(data) && (turbo = decodeWithTurboJpeg(data, out, area))) {
+               isJpeg(data) && (turbo = decodeWithTurboJpeg(data, out, *known))) {
         status = *turbo;
-    } else if (std::optional<DecodeStatus> fast; isPng(data) && (fast = decodePngFast(data, out))) {
-        status = *fast;
     } else {
         status = decodeWithQt(data, out);
     }
@@ -237,7 +244,22 @@ DecodeStatus decodePictureData(std::span<const uint8_t> data, Image& out, FitAre
     return status;
 }
 
+FitAreaSource fixedArea(FitArea area) {
+    return [area] { return std::optional<FitArea>(area); };
+}
+
+}  // namespace
+
+DecodeStatus decodePictureData(std::span<const uint8_t> data, Image& out, FitArea area) {
+    return decodeData(data, out, fixedArea(area));
+}
+
 DecodeStatus decodePicture(const std::filesystem::path& file, Image& out, FitArea area) {
+    return decodePicture(file, out, fixedArea(area));
+}
+
+DecodeStatus decodePicture(const std::filesystem::path& file, Image& out,
+                           const FitAreaSource& area) {
     out.destroy();
     std::unique_ptr<uint8_t[]> bytes;
     size_t size = 0;
@@ -245,5 +267,5 @@ DecodeStatus decodePicture(const std::filesystem::path& file, Image& out, FitAre
         qCDebug(lcRender) << "cannot read" << file.c_str();
         return status;
     }
-    return decodePictureData(std::span<const uint8_t>(bytes.get(), size), out, area);
+    return decodeData(std::span<const uint8_t>(bytes.get(), size), out, area);
 }

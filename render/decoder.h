@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <span>
 
 #include "render/image.h"
@@ -33,6 +35,13 @@ int32_t reductionFor(int32_t width, int32_t height, FitArea area);
 // channel (palette transparency included) come out with straight, unpremultiplied alpha.
 // Never allocates more than Image::maxPictureBytes() for the pixels.
 DecodeStatus decodePicture(const std::filesystem::path& file, Image& out, FitArea area = {});
+
+// The area, asked for once the file has been read and only by a decode that needs it (a JPEG's
+// scale, or Qt's readers, which need the application): a decode may so begin before the
+// screen is known. Nothing means the decode is no longer wanted; it then fails.
+using FitAreaSource = std::function<std::optional<FitArea>()>;
+DecodeStatus decodePicture(const std::filesystem::path& file, Image& out,
+                           const FitAreaSource& area);
 
 // Decodes a picture held in memory by the same rules, for callers that already hold the bytes
 // (tests, the fuzzer). The bytes are only read during the call.

@@ -44,6 +44,7 @@ Prefetcher::~Prefetcher() {
         queue_.clear();
     }
     wake_.notify_all();
+    areaKnown_.notify_all();
     for (std::thread& worker : workers_)
         worker.join();
     {
@@ -138,8 +139,17 @@ void Prefetcher::request(std::vector<std::filesystem::path> files, int32_t surfa
 }
 
 void Prefetcher::setScreenArea(FitArea area) {
+    {
+        std::lock_guard lock(mutex_);
+        screenArea_ = area;
+        screenAreaPending_ = false;
+    }
+    areaKnown_.notify_all();
+}
+
+void Prefetcher::awaitScreenArea() {
     std::lock_guard lock(mutex_);
-    screenArea_ = area;
+    screenAreaPending_ = true;
 }
 
 std::optional<PreparedPicture> Prefetcher::take(const std::filesystem::path& file) {
@@ -271,7 +281,14 @@ void Prefetcher::work(PreparedPicture&& prepared, std::unique_lock<std::mutex>& 
     const std::filesystem::path file = prepared.file;
     const int32_t width = surfaceWidth_;
     const int32_t height = surfaceHeight_;
-    const FitArea area = width > 0 && height > 0 ? FitArea{width, height} : screenArea_;
+    // Asked for after the file is read, so a decode may start before the screen is known.
+    const FitAreaSource area = [this, width, height]() -> std::optional<FitArea> {
+        if (width > 0 && height > 0)
+            return FitArea{width, height};
+        std::unique_lock areaLock(mutex_);
+        areaKnown_.wait(areaLock, [&] { return stop_ || !screenAreaPending_; });
+        return stop_ ? std::nullopt : std::optional<FitArea>(screenArea_);
+    };
     lock.unlock();
     // A picture reduced for a smaller surface is decoded again for this one.
     if (prepared.picture.empty() || !servesFit(prepared.picture, width, height))

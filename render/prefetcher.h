@@ -36,6 +36,10 @@ class Prefetcher {
     // The largest area the window may show a picture in (the largest screen, in device
     // pixels): pictures requested without a surface size are reduced for it on decoding.
     void setScreenArea(FitArea area);
+    // Says the screen area is still to come: until setScreenArea, a decode requested without
+    // a surface size reads its file and then waits for it, except our PNG path, which needs
+    // no area. Lets the first picture start before the application is up.
+    void awaitScreenArea();
 
     // The picture decoded for file, taken out of the cache, when it is there and the file
     // still has the size and modification time it had when it was read; waits for it when
@@ -96,6 +100,8 @@ class Prefetcher {
     int32_t surfaceWidth_ = 0;
     int32_t surfaceHeight_ = 0;
     FitArea screenArea_;
+    bool screenAreaPending_ = false;
+    std::condition_variable areaKnown_;
     bool stop_ = false;
     std::vector<std::thread> workers_;
 

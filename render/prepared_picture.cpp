@@ -24,6 +24,10 @@ std::optional<FileStamp> fileStampOf(const std::filesystem::path& file) {
 }
 
 PreparedPicture preparePicture(const std::filesystem::path& file, FitArea area) {
+    return preparePicture(file, [area] { return std::optional<FitArea>(area); });
+}
+
+PreparedPicture preparePicture(const std::filesystem::path& file, const FitAreaSource& area) {
     PreparedPicture prepared;
     prepared.file = file;
     // Stamped before reading: a write during the read then shows as a changed stamp later.

@@ -39,6 +39,8 @@ struct PreparedPicture {
 // state.
 // A JPEG much larger than area comes out reduced for it (see FitArea).
 PreparedPicture preparePicture(const std::filesystem::path& file, FitArea area = {});
+// The same, with the area asked for only when the decode needs it (see FitAreaSource).
+PreparedPicture preparePicture(const std::filesystem::path& file, const FitAreaSource& area);
 
 // Whether picture can be drawn into dest without enlarging its pixels: always at full scale;
 // a reduced one while dest is no larger than it. servesFit asks it of the surface's fit.

@@ -5,11 +5,14 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 #include "fake_surface.h"
 #include "render/decoder.h"
+#include "render/prefetcher.h"
 #include "render/prepared_picture.h"
 #include "render/render_pipeline.h"
 
@@ -211,6 +214,39 @@ TEST_F(QuadrantsListed, PreparedPictureMatchesTheRendersOwnDecode) {
     PreparedPicture tooSmall = preparePicture(list.pictureList[0], {300, 300});
     prepareFit(tooSmall, 900, 900);
     EXPECT_FALSE(tooSmall.resampled.valid);
+}
+
+// At start-up the first picture is asked for before the screen is known. The JPEG waits for
+// the area given afterwards and is reduced for it; our PNG path doesn't wait at all; and a
+// prefetcher closed before any area comes still closes.
+TEST_F(QuadrantsListed, ScreenAreaGivenAfterTheRequestReducesTheDecode) {
+    const std::filesystem::path jpeg = list.pictureList[0];
+    {
+        Prefetcher early;
+        early.awaitScreenArea();
+        early.request({jpeg});
+        // Time for the worker to read the file; a decode that didn't wait would be done.
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        early.setScreenArea({300, 300});
+        early.waitIdle();
+        const std::optional<PreparedPicture> taken = early.take(jpeg);
+        ASSERT_TRUE(taken.has_value());
+        EXPECT_EQ(taken->picture.width(), 1600 / reductionFor(1600, 1200, {300, 300}));
+        EXPECT_EQ(taken->picture.fullWidth(), 1600);
+    }
+
+    QImage image(64, 48, QImage::Format_RGB32);
+    image.fill(kBlue);
+    const QString png = dir.filePath("p.png");
+    ASSERT_TRUE(image.save(png, "PNG"));
+    Prefetcher early;
+    early.awaitScreenArea();
+    early.request({png.toStdString(), jpeg});
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (early.cachedCount() == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    EXPECT_EQ(early.cachedCount(), 1u) << "the PNG decoded, the JPEG still waits";
+    // Leaving the scope with the JPEG still waiting for its area must not hang.
 }
 
 }  // namespace
