@@ -244,11 +244,11 @@ DecodeStatus decodeData(std::span<const uint8_t> data, Image& out, const FitArea
     return status;
 }
 
+}  // namespace
+
 FitAreaSource fixedArea(FitArea area) {
     return [area] { return std::optional<FitArea>(area); };
 }
-
-}  // namespace
 
 DecodeStatus decodePictureData(std::span<const uint8_t> data, Image& out, FitArea area) {
     return decodeData(data, out, fixedArea(area));

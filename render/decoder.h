@@ -40,6 +40,8 @@ DecodeStatus decodePicture(const std::filesystem::path& file, Image& out, FitAre
 // scale, or Qt's readers, which need the application): a decode may so begin before the
 // screen is known. Nothing means the decode is no longer wanted; it then fails.
 using FitAreaSource = std::function<std::optional<FitArea>()>;
+// The source of an area known from the start.
+FitAreaSource fixedArea(FitArea area);
 DecodeStatus decodePicture(const std::filesystem::path& file, Image& out,
                            const FitAreaSource& area);
 

@@ -96,6 +96,11 @@ bool Prefetcher::decodingWanted(const std::filesystem::path& file) const {
                        [&](const InFlight& d) { return d.wanted && d.file == file; });
 }
 
+bool Prefetcher::firstWorkerBusy() const {
+    return std::any_of(decoding_.begin(), decoding_.end(),
+                       [](const InFlight& d) { return d.byFirstWorker; });
+}
+
 size_t Prefetcher::cachedBytes() const {
     size_t total = 0;
     for (const PreparedPicture& prepared : cache_)
@@ -242,7 +247,7 @@ void Prefetcher::run(size_t index) {
         wake_.wait(lock, [&] {
             if (stop_)
                 return true;
-            if (!first && !firstWorkerBusy_)
+            if (!first && !firstWorkerBusy())
                 return false;
             return staleFit() != cache_.end() ||
                    (!queue_.empty() && (roomForAnother() || decoding_.empty()));
@@ -273,11 +278,9 @@ void Prefetcher::run(size_t index) {
 // with the lock released meanwhile; a take of the same file waits for it.
 void Prefetcher::work(PreparedPicture&& prepared, std::unique_lock<std::mutex>& lock,
                       bool firstWorker) {
-    const auto self = decoding_.insert(decoding_.end(), InFlight{prepared.file});
-    if (firstWorker) {
-        firstWorkerBusy_ = true;
+    const auto self = decoding_.insert(decoding_.end(), InFlight{prepared.file, firstWorker});
+    if (firstWorker)
         wake_.notify_all();  // the second worker may take what is left
-    }
     const std::filesystem::path file = prepared.file;
     const int32_t width = surfaceWidth_;
     const int32_t height = surfaceHeight_;
@@ -302,8 +305,6 @@ void Prefetcher::work(PreparedPicture&& prepared, std::unique_lock<std::mutex>& 
     else
         qCDebug(lcPrefetch) << "no longer wanted:" << prepared.file.c_str();
     decoding_.erase(self);
-    if (firstWorker)
-        firstWorkerBusy_ = false;
     idle_.notify_all();
     // Room may have come free for work the other worker left waiting.
     wake_.notify_all();

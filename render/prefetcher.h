@@ -74,6 +74,7 @@ class Prefetcher {
     // A decode under way; one that is no longer wanted is dropped when it ends.
     struct InFlight {
         std::filesystem::path file;
+        bool byFirstWorker = false;
         bool wanted = true;
     };
 
@@ -82,6 +83,7 @@ class Prefetcher {
     bool wanted(const std::filesystem::path& file) const;
     size_t cachedBytes() const;
     bool decodingWanted(const std::filesystem::path& file) const;
+    bool firstWorkerBusy() const;
     bool roomForAnother() const;
     void keep(PreparedPicture&& prepared);
     std::vector<PreparedPicture>::iterator staleFit();
@@ -95,7 +97,6 @@ class Prefetcher {
     std::deque<std::filesystem::path> queue_;
     std::vector<PreparedPicture> cache_;
     std::list<InFlight> decoding_;
-    bool firstWorkerBusy_ = false;
     size_t lastBytes_ = 0;
     int32_t surfaceWidth_ = 0;
     int32_t surfaceHeight_ = 0;

@@ -24,7 +24,7 @@ std::optional<FileStamp> fileStampOf(const std::filesystem::path& file) {
 }
 
 PreparedPicture preparePicture(const std::filesystem::path& file, FitArea area) {
-    return preparePicture(file, [area] { return std::optional<FitArea>(area); });
+    return preparePicture(file, fixedArea(area));
 }
 
 PreparedPicture preparePicture(const std::filesystem::path& file, const FitAreaSource& area) {
