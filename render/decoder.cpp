@@ -3,7 +3,6 @@
 #include <QBuffer>
 #include <QByteArray>
 #include <QImageReader>
-#include <QLoggingCategory>
 #include <QSysInfo>
 
 #include <turbojpeg.h>
@@ -22,10 +21,9 @@
 #include "render/jpeg2000_decoder.h"
 #include "render/page_warmer.h"
 #include "render/png_decoder.h"
+#include "render/render_log.h"
 
 namespace {
-
-Q_LOGGING_CATEGORY(lcRender, "quillmere.render")
 
 // The formats Qt may decode for us. Qt's plugins read more (SVG, ICO, TGA, ...), but the
 // picture list admits only these, and a file named .jpg must not reach, say, the SVG renderer.

@@ -12,6 +12,7 @@ enum class DecodeStatus {
     Ok,
     Failed,       // missing, unreadable, not a picture, corrupt, or absurd dimensions
     OutOfMemory,  // the picture is larger than Image::maxPictureBytes() or memory ran out
+    Cancelled,    // the caller's stop token asked the decode to end before it was done
 };
 
 // The area a picture will be fitted into, in device pixels; 0 x 0 for none. A JPEG much

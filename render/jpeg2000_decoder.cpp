@@ -1,7 +1,5 @@
 #include "render/jpeg2000_decoder.h"
 
-#include <QLoggingCategory>
-
 #include <openjpeg.h>
 
 #include <algorithm>
@@ -11,9 +9,9 @@
 #include <thread>
 #include <vector>
 
-namespace {
+#include "render/render_log.h"
 
-Q_LOGGING_CATEGORY(lcRender, "quillmere.render")
+namespace {
 
 constexpr std::array<uint8_t, 12> kJp2Signature = {0x00, 0x00, 0x00, 0x0C, 0x6A, 0x50,
                                                    0x20, 0x20, 0x0D, 0x0A, 0x87, 0x0A};
@@ -273,4 +271,17 @@ DecodeStatus decodeJpeg2000(std::span<const uint8_t> data, Image& out) {
         return DecodeStatus::Failed;
     }
     return DecodeStatus::Ok;
+}
+
+DecodeStatus readJpeg2000Header(std::span<const uint8_t>, PictureHeader&) {
+    return DecodeStatus::Failed;
+}
+
+DecodeStatus decodeJpeg2000Level(std::span<const uint8_t>, int32_t, Image&, std::stop_token) {
+    return DecodeStatus::Failed;
+}
+
+DecodeStatus decodeJpeg2000Region(std::span<const uint8_t>, int32_t, const PixelRect&, Image&,
+                                  std::stop_token) {
+    return DecodeStatus::Failed;
 }

@@ -2,9 +2,12 @@
 
 #include <cstdint>
 #include <span>
+#include <stop_token>
 
 #include "render/decoder.h"
+#include "render/fit_geometry.h"
 #include "render/image.h"
+#include "render/levels.h"
 
 // True when the bytes open a JPEG 2000 file: the JP2 signature box (JP2, JPX, JPM, MJ2 all
 // start with it) or a bare J2K codestream (SOC followed by SIZ).
@@ -17,3 +20,22 @@ bool isJpeg2000(std::span<const uint8_t> data);
 // straight, in Format_ARGB32. Dimensions are checked against Image::maxPictureBytes() before
 // anything is decoded: too large gives OutOfMemory, anything else unusable gives Failed.
 DecodeStatus decodeJpeg2000(std::span<const uint8_t> data, Image& out);
+
+// Reads the main header: size, nativeLevels (the fewest resolution levels of any component,
+// less one), regions true. Failed when the bytes are no JPEG 2000 or the header is broken.
+DecodeStatus readJpeg2000Header(std::span<const uint8_t> data, PictureHeader& header);
+
+// Decodes level `level` (0 to kMaxLevel) of the whole picture into out, created here at
+// levelExtent() of the full size and marked with the full size (Image::setFullSize): the
+// codestream's own resolution levels make what they can (OpenJPEG's reduce factor), rows are
+// reduced as they arrive beyond that (RowReducer). The picture is decoded in bands, so
+// OpenJPEG's own buffers stay bounded whatever its size; stop is checked between bands
+// (Cancelled). Level 0 gives exactly what decodeJpeg2000 gives.
+DecodeStatus decodeJpeg2000Level(std::span<const uint8_t> data, int32_t level, Image& out,
+                                 std::stop_token stop = {});
+
+// Decodes the part `region` of level `level` (at most nativeLevels; region in that level's
+// pixels, clipped to it) through OpenJPEG's decode area into out, exactly the region's size.
+// Its pixels equal those of the same part of the whole level.
+DecodeStatus decodeJpeg2000Region(std::span<const uint8_t> data, int32_t level,
+                                  const PixelRect& region, Image& out, std::stop_token stop = {});

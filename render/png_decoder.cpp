@@ -1,11 +1,11 @@
 #include "render/png_decoder.h"
 
 #include <QImage>
-#include <QLoggingCategory>
 
 #include <libdeflate.h>
 
 #include "render/page_warmer.h"
+#include "render/render_log.h"
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -20,8 +20,6 @@
 #include <vector>
 
 namespace {
-
-Q_LOGGING_CATEGORY(lcRender, "quillmere.render")
 
 constexpr std::array<uint8_t, 8> kSignature = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 constexpr std::array<uint8_t, 8> kIendHeader = {0, 0, 0, 0, 'I', 'E', 'N', 'D'};

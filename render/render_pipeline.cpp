@@ -1,18 +1,15 @@
 #include "render/render_pipeline.h"
 
-#include <QLoggingCategory>
-
 #include <new>
 #include <string>
 
 #include "render/decoder.h"
 #include "render/fit_geometry.h"
 #include "render/pixel_ops.h"
+#include "render/render_log.h"
 #include "render/resample.h"
 
 namespace {
-
-Q_LOGGING_CATEGORY(lcRender, "quillmere.render")
 
 // The surface to draw on, or nullptr when there is none or it isn't 32 bits per pixel. A
 // 0 x 0 surface (a minimised window) is usable: there is just nothing to paint.
