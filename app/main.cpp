@@ -2,7 +2,8 @@
 #include <QScreen>
 
 #include <algorithm>
-
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <system_error>
 
@@ -61,5 +62,9 @@ int main(int argc, char** argv) {
 
     ViewerWindow window(std::move(options));
     window.exec();
-    return 0;
+    // The settings are written by now. A decode still under way (a huge picture, a slow
+    // codec) must not hold the process after its window has gone, and nothing else is left
+    // to save or to hand back to the system than what ending the process gives back.
+    std::fflush(nullptr);
+    std::_Exit(0);
 }

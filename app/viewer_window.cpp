@@ -8,6 +8,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPointer>
 #include <QScreen>
 #include <QTimer>
 #include <QUrl>
@@ -26,6 +27,7 @@
 #include "commands/key_table.h"
 #include "commands/shell_actions.h"
 #include "commands/slideshow.h"
+#include "render/picture_source.h"
 #include "render/prefetcher.h"
 #include "render/render_pipeline.h"
 #include "resources/product.h"
@@ -80,10 +82,19 @@ QRect onSomeScreen(const QRect& stored) {
 
 ViewerWindow::ViewerWindow(ViewerOptions options, QWidget* parent)
     : QDialog(parent), options_(std::move(options)) {
-    if (!options_.prefetcher)
-        options_.prefetcher = std::make_shared<Prefetcher>();
+    source_ = new PictureSource(options_.prefetcher, this);
+    connect(source_, &PictureSource::pictureArrived, this, &ViewerWindow::onPictureArrived);
     // One window per process: a new one starts from the state a fresh process has.
     viewer = ViewerState{};
+    clock_.start();
+    blankTimer_.setSingleShot(true);
+    connect(&blankTimer_, &QTimer::timeout, this, [this] {
+        // Nothing of the new picture yet: never the old one under the new title any longer.
+        if (viewer.pending.active)
+            fillBackground(viewer, surface_);
+    });
+    stepDeadline_.setSingleShot(true);
+    connect(&stepDeadline_, &QTimer::timeout, this, &ViewerWindow::releaseHeld);
 
     setWindowTitle(QString::fromUtf8(product::kName));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -98,11 +109,14 @@ ViewerWindow::ViewerWindow(ViewerOptions options, QWidget* parent)
     surface_->setGeometry(rect());
     surface_->installEventFilter(this);
     installEventFilter(this);
-    connect(surface_, &PictureSurface::doubleClicked, this, [this] {
-        toggleZoom(viewer, cursor());
-        renderPicture(1, kRotateNone);
-    });
-    slideshow_ = new Slideshow([this] { showNext(); }, this);
+    connect(surface_, &PictureSurface::doubleClicked, this,
+            [this] { zoomBy(ZoomStep::Op::Toggle); });
+    slideshow_ = new Slideshow(
+        [this] {
+            showNext();
+            return !busy();
+        },
+        this);
     surface_->setFirstPaintHook([this] { onFirstPaint(); });
 
     OnInitDialog();
@@ -147,12 +161,6 @@ void ViewerWindow::onFirstPaint() {
     layoutToClientArea();
     if (!viewer.slideshowRunning && !viewer.pictureList.empty())
         setTitleForCurrent();
-    // A large first picture is still decoding: its neighbour decodes meanwhile on the other
-    // core, so a step that comes at once finds it nearly done. A picture decoded already is
-    // rendered first, without a decode beside it.
-    if (const std::filesystem::path* first = currentPath(viewer);
-        first && options_.prefetcher->decoding(*first))
-        prefetchNeighbours(true);
     renderPicture(0, kRotateNone);
 }
 
@@ -171,43 +179,130 @@ void ViewerWindow::layoutToClientArea() {
                          UnscaleX(client.right() + 1), UnscaleY(client.bottom() + 1));
 }
 
+Prefetcher& ViewerWindow::prefetcher() const {
+    return source_->prefetcher();
+}
+
+QSize ViewerWindow::surfaceSize() const {
+    const QImage* pixels = surface_->surfacePixels();
+    return pixels ? pixels->size() : QSize();
+}
+
+// A reload never waits for a decode: the picture is taken at once when a worker has it
+// ready, else the reload stays pending (nothing is drawn, turns wait) until it arrives.
 int ViewerWindow::renderPicture(int reload, int rotation) {
     surface_->setFillLevel(viewer.backgroundLevel & 0xFF);
-    Prefetcher& ahead = *options_.prefetcher;
-    // A reload of a listed file starts by dropping the shown picture; the worker frees it
-    // instead, so the step doesn't wait for its memory to be given back.
-    if (reload == 0 && currentPath(viewer) != nullptr)
-        ahead.release(std::move(viewer.currentPicture));
-    const int result =
-        ::renderPicture(viewer, viewer, surface_, reload, rotation,
-                        [&ahead](const std::filesystem::path& file) { return ahead.take(file); });
-    // Started at once even at start-up: a step that comes while the neighbour is still
-    // decoding waits for the rest of that decode, which beats starting one of its own.
-    if (reload == 0)
-        prefetchNeighbours();
+    if (reload != 0 || currentPath(viewer) == nullptr) {
+        blankTimer_.stop();
+        return ::renderPicture(viewer, viewer, surface_, reload, rotation);
+    }
+    // The shown picture is freed by a worker, so the step doesn't wait for its memory.
+    source_->release(std::move(viewer.currentPicture));
+    beginPendingReload(viewer, viewer);
+    const QSize size = surfaceSize();
+    std::optional<PreparedPicture> ready =
+        source_->current(viewer, travel_, size.width(), size.height());
+    if (!ready) {
+        blankTimer_.start(kBlankAfterMs);
+        return -1;
+    }
+    const int result = finishPendingReload(viewer, viewer, surface_, std::move(*ready));
+    pictureSettled();
     return result;
 }
 
-// After a new picture is shown, its neighbour in the direction of travel is decoded ahead,
-// then the one behind; the list wraps, as stepping does. Before the first picture is shown,
-// it is the most wanted and its neighbour ahead comes next, both without a fit: the render
-// fits the first one itself, on both cores, rather than wait for a worker to fit it on one.
-void ViewerWindow::prefetchNeighbours(bool beforeFirst) {
-    const auto count = static_cast<int64_t>(viewer.pictureList.size());
-    const int64_t index = viewer.currentIndex;
-    std::vector<std::filesystem::path> files;
-    if (beforeFirst && index >= 0 && index < count)
-        files.push_back(viewer.pictureList[static_cast<size_t>(index)]);
-    if (count >= 2 && index >= 0 && index < count) {
-        const int64_t ahead = (index + travel_ + count) % count;
-        const int64_t behind = (index - travel_ + count) % count;
-        files.push_back(viewer.pictureList[static_cast<size_t>(ahead)]);
-        if (behind != ahead)
-            files.push_back(viewer.pictureList[static_cast<size_t>(behind)]);
+void ViewerWindow::onPictureArrived(const std::filesystem::path& file) {
+    if (viewer.pending.active && viewer.pending.file == file)
+        takeIfArrived();
+}
+
+// Asks again for the pending picture, for the surface as it is now.
+void ViewerWindow::takeIfArrived() {
+    const QSize size = surfaceSize();
+    std::optional<PreparedPicture> result =
+        source_->current(viewer, travel_, size.width(), size.height());
+    // Nothing means the file changed since it was read: it is being decoded again.
+    if (!result)
+        return;
+    finishPendingReload(viewer, viewer, surface_, std::move(*result));
+    pictureSettled();
+}
+
+// The current picture is drawn or failed: its neighbours decode next, the step waiting for it
+// goes on, and the slideshow's pause begins.
+void ViewerWindow::pictureSettled() {
+    blankTimer_.stop();
+    const QSize size = surfaceSize();
+    source_->shown(viewer, travel_, size.width(), size.height());
+    releaseHeld();
+    slideshow_->stepSettled();
+}
+
+bool ViewerWindow::busy() const {
+    return viewer.pending.active || holding_;
+}
+
+void ViewerWindow::zoomBy(ZoomStep::Op op) {
+    zoomStep(viewer, {op, cursor()});
+    renderPicture(1, kRotateNone);
+}
+
+// A step pressed while the picture before it is still coming waits for that picture, so that
+// holding a key shows every picture that decodes in time; never longer than kStepWaitMs from
+// its own press, after which it leaves the slow picture behind. Returns true when step was
+// kept to run later.
+bool ViewerWindow::holdStep(std::function<void()> step) {
+    const qint64 pressedAt = replayPressedAtMs_.value_or(clock_.elapsed());
+    if (holding_) {
+        held_.push_back({std::move(step), pressedAt, 0});
+        return true;
     }
-    const QImage* pixels = beforeFirst ? nullptr : surface_->surfacePixels();
-    options_.prefetcher->request(std::move(files), pixels ? pixels->width() : 0,
-                                 pixels ? pixels->height() : 0);
+    const qint64 waitMs = pressedAt + kStepWaitMs - clock_.elapsed();
+    if (!viewer.pending.active || waitMs <= 0)
+        return false;
+    holding_ = true;
+    held_.push_front({std::move(step), pressedAt, 0});
+    stepDeadline_.start(static_cast<int>(waitMs));
+    return true;
+}
+
+// While a step waits, what the user does next waits behind it, in order, as it would behind
+// a step that decoded on this thread. A key held down repeats into one waiting press.
+bool ViewerWindow::holdInput(QObject* target, QEvent* event) {
+    if (!holding_)
+        return false;
+    int repeatKey = 0;
+    if (event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<const QKeyEvent*>(event);
+        if (key->isAutoRepeat()) {
+            repeatKey = key->key();
+            if (!held_.empty() && held_.back().autoRepeatKey == repeatKey)
+                return true;
+        }
+    }
+    std::shared_ptr<QEvent> copy(event->clone());
+    QPointer<QObject> to(target);
+    held_.push_back({[to, copy] {
+                         if (to)
+                             QCoreApplication::sendEvent(to, copy.get());
+                     },
+                     clock_.elapsed(), repeatKey});
+    return true;
+}
+
+void ViewerWindow::releaseHeld() {
+    if (!holding_)
+        return;
+    holding_ = false;
+    stepDeadline_.stop();
+    // Each may hold again (a step behind a picture still coming); the rest then stays queued.
+    while (!holding_ && !held_.empty()) {
+        HeldInput next = std::move(held_.front());
+        held_.pop_front();
+        replayPressedAtMs_ = next.pressedAtMs;
+        next.run();
+        replayPressedAtMs_.reset();
+    }
 }
 
 void ViewerWindow::setTitleForCurrent() {
@@ -218,6 +313,8 @@ void ViewerWindow::setTitleForCurrent() {
 }
 
 int ViewerWindow::showNext() {
+    if (holdStep([this] { showNext(); }))
+        return -1;
     travel_ = 1;
     viewer.zoomFactor = 1.0f;
     stepNext(viewer);
@@ -227,6 +324,8 @@ int ViewerWindow::showNext() {
 }
 
 int ViewerWindow::showPrevious() {
+    if (holdStep([this] { showPrevious(); }))
+        return -1;
     travel_ = -1;
     viewer.zoomFactor = 1.0f;
     stepPrevious(viewer);
@@ -242,7 +341,7 @@ void ViewerWindow::toggleBackground() {
 }
 
 void ViewerWindow::toggleFullScreen() {
-    viewer.zoomFactor = 1.0f;
+    zoomStep(viewer, {ZoomStep::Op::Reset, std::nullopt});
     if (!viewer.isFullScreen) {
         // Set before the window changes, so the size and move handlers leave the normal
         // rectangle alone.
@@ -302,7 +401,7 @@ void ViewerWindow::deleteCurrentPicture() {
         return;
     // Only a file is ever removed: an empty folder that took the file's name since the
     // listing stays where it is.
-    options_.prefetcher->forget(*path);
+    source_->forget(*path);
     std::error_code error;
     if (!std::filesystem::is_directory(std::filesystem::symlink_status(*path, error)))
         std::filesystem::remove(*path, error);
@@ -315,7 +414,7 @@ void ViewerWindow::deleteCurrentPicture() {
 void ViewerWindow::openDroppedFile(const std::filesystem::path& file) {
     // A dropped file that is not among its folder's pictures leaves no picture to locate:
     // the first picture is shown then, as at start-up, so the index always lies in the list.
-    options_.prefetcher->clear();
+    source_->clear();
     viewer.currentIndex = 0;
     openPicture(viewer, file, options_.programFolder);
     viewer.zoomFactor = 1.0f;
@@ -346,12 +445,10 @@ void ViewerWindow::runCommand(CommandId command) {
             showPrevious();
             break;
         case ID_ZOOM_IN:
-            zoomIn(viewer, cursor());
-            renderPicture(1, kRotateNone);
+            zoomBy(ZoomStep::Op::In);
             break;
         case ID_ZOOM_OUT:
-            zoomOut(viewer, cursor());
-            renderPicture(1, kRotateNone);
+            zoomBy(ZoomStep::Op::Out);
             break;
         case ID_DELETE:
             deleteCurrentPicture();
@@ -406,7 +503,7 @@ bool ViewerWindow::isNormalPlacement() const {
 }
 
 bool ViewerWindow::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == this || watched == surface_)
+    if ((watched == this || watched == surface_) && !holdInput(watched, event))
         handleInput(event);
     // The pre-filter never consumes: every event goes on to its normal handler.
     return false;
@@ -427,30 +524,26 @@ bool ViewerWindow::handleInput(QEvent* event) {
             if (static_cast<QMouseEvent*>(event)->button() != Qt::LeftButton)
                 return false;
             stopSlideshow();
-            beginDrag(viewer, cursor());
+            zoomStep(viewer, {ZoomStep::Op::BeginDrag, cursor()});
             return true;
         case QEvent::MouseButtonRelease:
             // Released anywhere, the drag ends: the grab delivers the release here even when
             // the cursor has left the window.
             if (static_cast<QMouseEvent*>(event)->button() != Qt::LeftButton)
                 return false;
-            endDrag(viewer);
+            zoomStep(viewer, {ZoomStep::Op::EndDrag, std::nullopt});
             return true;
         case QEvent::MouseMove:
             if (!viewer.isDragging)
                 return false;
             stopSlideshow();
-            dragTo(viewer, cursor());
-            renderPicture(1, kRotateNone);
+            zoomBy(ZoomStep::Op::DragTo);
             return true;
         case QEvent::Wheel:
             stopSlideshow();
             // One step per event whatever its size, forward zooming in.
-            if (static_cast<QWheelEvent*>(event)->angleDelta().y() > 0)
-                zoomIn(viewer, cursor());
-            else
-                zoomOut(viewer, cursor());
-            renderPicture(1, kRotateNone);
+            zoomBy(static_cast<QWheelEvent*>(event)->angleDelta().y() > 0 ? ZoomStep::Op::In
+                                                                          : ZoomStep::Op::Out);
             return true;
         default:
             return false;
@@ -481,10 +574,13 @@ void ViewerWindow::onSizeChanged() {
         viewer.normalWindowRect = windowRect();
     if (firstPaintDone_) {
         layoutToClientArea();
-        viewer.zoomFactor = 1.0f;
+        zoomStep(viewer, {ZoomStep::Op::Reset, std::nullopt});
         renderPicture(1, kRotateNone);
         // Pictures fitted ahead for the old size are fitted again for the new one.
-        prefetchNeighbours();
+        if (viewer.pending.active)
+            takeIfArrived();
+        else
+            source_->shown(viewer, travel_, surfaceSize().width(), surfaceSize().height());
     } else {
         // Before the first paint nothing is drawn, but the surface still covers the window.
         surface_->setGeometry(rect());

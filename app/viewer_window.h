@@ -1,8 +1,12 @@
 #pragma once
 
 #include <QDialog>
+#include <QElapsedTimer>
+#include <QTimer>
 
+#include <deque>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -10,6 +14,7 @@
 #include "commands/command_ids.h"
 #include "render/zoom.h"
 
+class PictureSource;
 class PictureSurface;
 class Prefetcher;
 class Slideshow;
@@ -55,7 +60,14 @@ class ViewerWindow : public QDialog {
     void runCommand(CommandId command);
 
     bool firstPaintDone() const { return firstPaintDone_ != 0; }
-    Prefetcher& prefetcher() const { return *options_.prefetcher; }
+    Prefetcher& prefetcher() const;
+    // Whether a picture is still coming or input waits behind a step (tests wait for this).
+    bool busy() const;
+
+    // How long a step waits for the picture before it, and after how long a picture still
+    // coming gives way to the background.
+    static constexpr int kStepWaitMs = 300;
+    static constexpr int kBlankAfterMs = 100;
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -83,11 +95,32 @@ class ViewerWindow : public QDialog {
     std::optional<CursorPos> cursor() const;
     WindowRect windowRect() const;
     bool isNormalPlacement() const;
-    void prefetchNeighbours(bool beforeFirst = false);
+    QSize surfaceSize() const;
+    void onPictureArrived(const std::filesystem::path& file);
+    void takeIfArrived();
+    void pictureSettled();
+    void zoomBy(ZoomStep::Op op);
+    // Steps and what comes behind them while the picture before them is still coming.
+    bool holdStep(std::function<void()> step);
+    bool holdInput(QObject* target, QEvent* event);
+    void releaseHeld();
+
+    struct HeldInput {
+        std::function<void()> run;
+        qint64 pressedAtMs = 0;
+        int autoRepeatKey = 0;  // an auto-repeated key press, coalesced with the next one
+    };
 
     ViewerOptions options_;
+    PictureSource* source_ = nullptr;
     PictureSurface* surface_ = nullptr;
     Slideshow* slideshow_ = nullptr;
+    QTimer blankTimer_;
+    QTimer stepDeadline_;
+    QElapsedTimer clock_;
+    std::deque<HeldInput> held_;  // the front one is the step that waits, when holding_
+    bool holding_ = false;
+    std::optional<qint64> replayPressedAtMs_;
     int firstPaintDone_ = 0;
     bool firstPaintQueued_ = false;
     // The direction of the last step, +1 or -1: its neighbour is decoded ahead first.

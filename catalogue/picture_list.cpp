@@ -89,6 +89,19 @@ void stepPrevious(PictureListState& list) {
     list.currentIndex = indexInList(list, previous) ? static_cast<int32_t>(previous) : last;
 }
 
+std::vector<int32_t> neighbourIndices(const PictureListState& list, int32_t travel) {
+    const auto count = static_cast<int64_t>(list.pictureList.size());
+    const int64_t index = list.currentIndex;
+    if (count < 2 || !indexInList(list, index))
+        return {};
+    const int64_t step = travel < 0 ? -1 : 1;
+    const auto ahead = static_cast<int32_t>((index + step + count) % count);
+    const auto behind = static_cast<int32_t>((index - step + count) % count);
+    if (behind == ahead)
+        return {ahead};
+    return {ahead, behind};
+}
+
 void removeCurrentEntry(PictureListState& list) {
     if (!indexInList(list, list.currentIndex))
         return;

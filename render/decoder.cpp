@@ -256,8 +256,8 @@ DecodeStatus decodePicture(const std::filesystem::path& file, Image& out, FitAre
     return decodePicture(file, out, fixedArea(area));
 }
 
-DecodeStatus decodePicture(const std::filesystem::path& file, Image& out,
-                           const FitAreaSource& area) {
+DecodeStatus decodePicture(const std::filesystem::path& file, Image& out, const FitAreaSource& area,
+                           std::stop_token stop) {
     out.destroy();
     std::unique_ptr<uint8_t[]> bytes;
     size_t size = 0;
@@ -265,5 +265,7 @@ DecodeStatus decodePicture(const std::filesystem::path& file, Image& out,
         qCDebug(lcRender) << "cannot read" << file.c_str();
         return status;
     }
+    if (stop.stop_requested())
+        return DecodeStatus::Cancelled;
     return decodeData(std::span<const uint8_t>(bytes.get(), size), out, area);
 }

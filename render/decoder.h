@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <span>
+#include <stop_token>
 
 #include "render/image.h"
 
@@ -43,8 +44,9 @@ DecodeStatus decodePicture(const std::filesystem::path& file, Image& out, FitAre
 using FitAreaSource = std::function<std::optional<FitArea>()>;
 // The source of an area known from the start.
 FitAreaSource fixedArea(FitArea area);
-DecodeStatus decodePicture(const std::filesystem::path& file, Image& out,
-                           const FitAreaSource& area);
+// stop ends a decode that is no longer wanted (Cancelled) where the decoder can stop.
+DecodeStatus decodePicture(const std::filesystem::path& file, Image& out, const FitAreaSource& area,
+                           std::stop_token stop = {});
 
 // Decodes a picture held in memory by the same rules, for callers that already hold the bytes
 // (tests, the fuzzer). The bytes are only read during the call.

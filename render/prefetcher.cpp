@@ -24,7 +24,13 @@ void lowerThisThreadsPriority() {
 
 }  // namespace
 
-Prefetcher::Prefetcher(size_t capBytes) : capBytes_(capBytes) {
+Prefetcher::Prefetcher(size_t capBytes, Prepare prepare)
+    : capBytes_(capBytes),
+      prepare_(prepare ? std::move(prepare)
+                       : Prepare([](const std::filesystem::path& file, const FitAreaSource& area,
+                                    std::stop_token stop) {
+                             return preparePicture(file, area, std::move(stop));
+                         })) {
     try {
         reaper_ = std::thread(&Prefetcher::reap, this);
         for (size_t i = 0; i < kWorkers; ++i)
@@ -42,6 +48,8 @@ Prefetcher::~Prefetcher() {
         std::lock_guard lock(mutex_);
         stop_ = true;
         queue_.clear();
+        for (InFlight& d : decoding_)
+            d.drop();
     }
     wake_.notify_all();
     areaKnown_.notify_all();
@@ -127,8 +135,11 @@ void Prefetcher::request(std::vector<std::filesystem::path> files, int32_t surfa
         surfaceWidth_ = surfaceWidth;
         surfaceHeight_ = surfaceHeight;
         std::erase_if(cache_, [&](const PreparedPicture& p) { return !wanted(p.file); });
-        for (InFlight& d : decoding_)
-            d.wanted = d.wanted && wanted(d.file);
+        std::erase_if(failed_, [&](const PreparedPicture& p) { return !wanted(p.file); });
+        for (InFlight& d : decoding_) {
+            if (!wanted(d.file))
+                d.drop();
+        }
         queue_.clear();
         if (workers_.empty())
             return;
@@ -136,7 +147,10 @@ void Prefetcher::request(std::vector<std::filesystem::path> files, int32_t surfa
             const bool cached =
                 std::any_of(cache_.begin(), cache_.end(),
                             [&](const PreparedPicture& p) { return p.file == file; });
-            if (!cached && !decodingWanted(file))
+            const bool failed =
+                std::any_of(failed_.begin(), failed_.end(),
+                            [&](const PreparedPicture& p) { return p.file == file; });
+            if (!cached && !failed && !decodingWanted(file))
                 queue_.push_back(file);
         }
     }
@@ -180,9 +194,44 @@ std::optional<PreparedPicture> Prefetcher::take(const std::filesystem::path& fil
     return found;
 }
 
+std::optional<PreparedPicture> Prefetcher::takeResult(const std::filesystem::path& file) {
+    std::optional<PreparedPicture> found;
+    {
+        std::lock_guard lock(mutex_);
+        for (std::vector<PreparedPicture>* from : {&cache_, &failed_}) {
+            const auto at = std::find_if(from->begin(), from->end(),
+                                         [&](const PreparedPicture& p) { return p.file == file; });
+            if (at != from->end()) {
+                found = std::move(*at);
+                from->erase(at);
+                break;
+            }
+        }
+    }
+    if (!found)
+        return std::nullopt;
+    // A file written since it was read is decoded afresh, a failed one included.
+    const std::optional<FileStamp> now = fileStampOf(file);
+    if (now ? !(*now == found->stamp) : found->status == DecodeStatus::Ok) {
+        qCDebug(lcPrefetch) << "changed since decoded:" << file.c_str();
+        return std::nullopt;
+    }
+    return found;
+}
+
 bool Prefetcher::decoding(const std::filesystem::path& file) const {
     std::lock_guard lock(mutex_);
     return decodingWanted(file);
+}
+
+bool Prefetcher::coming(const std::filesystem::path& file) const {
+    std::lock_guard lock(mutex_);
+    return decodingWanted(file) || std::find(queue_.begin(), queue_.end(), file) != queue_.end();
+}
+
+void Prefetcher::setOnDecoded(std::function<void(const std::filesystem::path&)> onDecoded) {
+    std::lock_guard lock(callbackMutex_);
+    onDecoded_ = std::move(onDecoded);
 }
 
 void Prefetcher::forget(const std::filesystem::path& file) {
@@ -190,8 +239,11 @@ void Prefetcher::forget(const std::filesystem::path& file) {
     std::erase(wanted_, file);
     std::erase(queue_, file);
     std::erase_if(cache_, [&](const PreparedPicture& p) { return p.file == file; });
-    for (InFlight& d : decoding_)
-        d.wanted = d.wanted && d.file != file;
+    std::erase_if(failed_, [&](const PreparedPicture& p) { return p.file == file; });
+    for (InFlight& d : decoding_) {
+        if (d.file == file)
+            d.drop();
+    }
 }
 
 void Prefetcher::clear() {
@@ -199,8 +251,9 @@ void Prefetcher::clear() {
     wanted_.clear();
     queue_.clear();
     cache_.clear();
+    failed_.clear();
     for (InFlight& d : decoding_)
-        d.wanted = false;
+        d.drop();
 }
 
 void Prefetcher::waitIdle() {
@@ -217,7 +270,15 @@ size_t Prefetcher::cachedCount() const {
 }
 
 void Prefetcher::keep(PreparedPicture&& prepared) {
-    if (prepared.status != DecodeStatus::Ok || prepared.bytes() > capBytes_)
+    if (prepared.status != DecodeStatus::Ok) {
+        // Kept for takeResult only: the window learns so that the file doesn't decode.
+        if (prepared.status != DecodeStatus::Cancelled) {
+            prepared.picture.destroy();
+            failed_.push_back(std::move(prepared));
+        }
+        return;
+    }
+    if (prepared.bytes() > capBytes_)
         return;
     // The cache stays under its cap by giving up the least wanted picture.
     cache_.push_back(std::move(prepared));
@@ -278,7 +339,8 @@ void Prefetcher::run(size_t index) {
 // with the lock released meanwhile; a take of the same file waits for it.
 void Prefetcher::work(PreparedPicture&& prepared, std::unique_lock<std::mutex>& lock,
                       bool firstWorker) {
-    const auto self = decoding_.insert(decoding_.end(), InFlight{prepared.file, firstWorker});
+    const auto self =
+        decoding_.insert(decoding_.end(), InFlight{prepared.file, firstWorker, true, {}});
     if (firstWorker)
         wake_.notify_all();  // the second worker may take what is left
     const std::filesystem::path file = prepared.file;
@@ -292,20 +354,32 @@ void Prefetcher::work(PreparedPicture&& prepared, std::unique_lock<std::mutex>& 
         areaKnown_.wait(areaLock, [&] { return stop_ || !screenAreaPending_; });
         return stop_ ? std::nullopt : std::optional<FitArea>(screenArea_);
     };
+    const std::stop_token stop = self->stop.get_token();
     lock.unlock();
     // A picture reduced for a smaller surface is decoded again for this one.
     if (prepared.picture.empty() || !servesFit(prepared.picture, width, height))
-        prepared = preparePicture(file, area);
-    prepareFit(prepared, width, height);
+        prepared = prepare_(file, area, stop);
+    if (!stop.stop_requested())
+        prepareFit(prepared, width, height);
     lock.lock();
     if (prepared.status == DecodeStatus::Ok)
         lastBytes_ = prepared.bytes();
-    if (self->wanted && !stop_)
+    const bool keepIt = self->wanted && !stop_;
+    if (keepIt)
         keep(std::move(prepared));
     else
-        qCDebug(lcPrefetch) << "no longer wanted:" << prepared.file.c_str();
+        qCDebug(lcPrefetch) << "no longer wanted:" << file.c_str();
     decoding_.erase(self);
     idle_.notify_all();
     // Room may have come free for work the other worker left waiting.
     wake_.notify_all();
+    if (keepIt) {
+        lock.unlock();
+        {
+            std::lock_guard callbackLock(callbackMutex_);
+            if (onDecoded_)
+                onDecoded_(file);
+        }
+        lock.lock();
+    }
 }

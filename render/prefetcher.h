@@ -4,9 +4,11 @@
 #include <cstddef>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <list>
 #include <mutex>
 #include <optional>
+#include <stop_token>
 #include <thread>
 #include <vector>
 
@@ -20,16 +22,21 @@
 // the first leaves, at a lower priority, so that it never slows the picture awaited.
 class Prefetcher {
   public:
+    // How a worker makes a picture: preparePicture, or a stand-in of the tests. It must
+    // return soon once stop is requested.
+    using Prepare = std::function<PreparedPicture(const std::filesystem::path&,
+                                                  const FitAreaSource&, std::stop_token)>;
+
     // capBytes bounds the pixels held in the cache; a picture larger than it is not kept.
-    explicit Prefetcher(size_t capBytes = defaultCapBytes());
+    explicit Prefetcher(size_t capBytes = defaultCapBytes(), Prepare prepare = {});
     ~Prefetcher();  // drops the queue and waits for the pictures being decoded
     Prefetcher(const Prefetcher&) = delete;
     Prefetcher& operator=(const Prefetcher&) = delete;
 
     // Wants these files (at most the first two count), most wanted first. Queued work and
     // cached pictures for other files are dropped; a decode under way for another file is
-    // discarded when it ends. With a surface size (device pixels) each picture also gets
-    // the fitted resample its first render on that surface would make.
+    // asked to stop and discarded when it ends. With a surface size (device pixels) each picture
+    // also gets the fitted resample its first render on that surface would make.
     void request(std::vector<std::filesystem::path> files, int32_t surfaceWidth = 0,
                  int32_t surfaceHeight = 0);
 
@@ -47,8 +54,18 @@ class Prefetcher {
     // then decodes the file itself. Never gives a picture of another file.
     std::optional<PreparedPicture> take(const std::filesystem::path& file);
 
+    // Never waits: the decode of file, failed ones included, when it has ended and the file
+    // is unchanged since; nothing while it is queued or under way, or when it is not wanted.
+    std::optional<PreparedPicture> takeResult(const std::filesystem::path& file);
+
     // Whether file is being decoded right now for a take.
     bool decoding(const std::filesystem::path& file) const;
+    // Whether file is wanted and not decoded yet (queued or under way).
+    bool coming(const std::filesystem::path& file) const;
+
+    // Called on the worker's thread each time a decode of a wanted file ends, kept or
+    // failed. Replacing it waits for a call under way to return.
+    void setOnDecoded(std::function<void(const std::filesystem::path&)> onDecoded);
 
     // Frees a picture on a thread of its own: giving back a large picture's memory takes
     // milliseconds that a step should not wait for.
@@ -76,6 +93,11 @@ class Prefetcher {
         std::filesystem::path file;
         bool byFirstWorker = false;
         bool wanted = true;
+        std::stop_source stop;
+        void drop() {
+            wanted = false;
+            stop.request_stop();
+        }
     };
 
     void run(size_t index);
@@ -90,12 +112,14 @@ class Prefetcher {
     void work(PreparedPicture&& prepared, std::unique_lock<std::mutex>& lock, bool firstWorker);
 
     const size_t capBytes_;
+    const Prepare prepare_;
     mutable std::mutex mutex_;
     std::condition_variable wake_;  // work queued or stop
     std::condition_variable idle_;  // a decode ended
     std::vector<std::filesystem::path> wanted_;
     std::deque<std::filesystem::path> queue_;
     std::vector<PreparedPicture> cache_;
+    std::vector<PreparedPicture> failed_;  // of wanted files, for takeResult
     std::list<InFlight> decoding_;
     size_t lastBytes_ = 0;
     int32_t surfaceWidth_ = 0;
@@ -105,6 +129,9 @@ class Prefetcher {
     std::condition_variable areaKnown_;
     bool stop_ = false;
     std::vector<std::thread> workers_;
+
+    std::mutex callbackMutex_;
+    std::function<void(const std::filesystem::path&)> onDecoded_;
 
     std::mutex reapMutex_;
     std::condition_variable reapWake_;

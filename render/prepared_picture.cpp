@@ -1,33 +1,18 @@
 #include "render/prepared_picture.h"
 
 #include <new>
-#include <system_error>
 
 #include "render/fit_geometry.h"
 #include "render/pixel_ops.h"
 #include "render/render_pipeline.h"
 #include "render/resample.h"
 
-std::optional<FileStamp> fileStampOf(const std::filesystem::path& file) {
-    std::error_code error;
-    const std::filesystem::file_status status = std::filesystem::status(file, error);
-    if (error || !std::filesystem::is_regular_file(status))
-        return std::nullopt;
-    FileStamp stamp;
-    stamp.size = std::filesystem::file_size(file, error);
-    if (error)
-        return std::nullopt;
-    stamp.modified = std::filesystem::last_write_time(file, error);
-    if (error)
-        return std::nullopt;
-    return stamp;
-}
-
 PreparedPicture preparePicture(const std::filesystem::path& file, FitArea area) {
     return preparePicture(file, fixedArea(area));
 }
 
-PreparedPicture preparePicture(const std::filesystem::path& file, const FitAreaSource& area) {
+PreparedPicture preparePicture(const std::filesystem::path& file, const FitAreaSource& area,
+                               std::stop_token stop, bool turn) {
     PreparedPicture prepared;
     prepared.file = file;
     // Stamped before reading: a write during the read then shows as a changed stamp later.
@@ -35,14 +20,14 @@ PreparedPicture preparePicture(const std::filesystem::path& file, const FitAreaS
     if (!stamp)
         return prepared;
     prepared.stamp = *stamp;
-    prepared.status = decodePicture(file, prepared.picture, area);
+    prepared.status = decodePicture(file, prepared.picture, area, std::move(stop));
     if (prepared.status != DecodeStatus::Ok) {
         prepared.picture.destroy();
         return prepared;
     }
     prepared.exifTurn =
         rotationFromExif(readPictureExif(file, prepared.exifInfo), prepared.exifInfo);
-    if (prepared.exifTurn >= kRotateRight && prepared.exifTurn <= kRotateHalf)
+    if (turn && prepared.exifTurn >= kRotateRight && prepared.exifTurn <= kRotateHalf)
         prepared.turned = turnPicture(prepared.picture, prepared.exifTurn);
     return prepared;
 }
@@ -82,12 +67,8 @@ void prepareFit(PreparedPicture& prepared, int32_t surfaceWidth, int32_t surface
     resamplePicture(picture, dest, visible, cache.pixels.data(), visible.width);
     // On the alpha path the render marks the picture premultiplied before it draws, which
     // for a picture without alpha changes no pixel.
-    cache.key = {picture.qimage().cacheKey(),
-                 dest,
-                 surfaceWidth,
-                 surfaceHeight,
-                 alphaPath,
-                 alphaPath ? 1 : 0};
+    cache.key =
+        resampleKey(picture, dest, surfaceWidth, surfaceHeight, alphaPath, alphaPath ? 1 : 0);
     cache.visible = visible;
     cache.valid = true;
 }

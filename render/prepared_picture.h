@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <stop_token>
 
 #include "render/decoder.h"
 #include "render/exif_reader.h"
@@ -34,13 +35,14 @@ struct PreparedPicture {
 };
 
 // Decodes file and reads its EXIF turn, as the render's reload does, and applies the turn to
-// the pixels when it can (turned tells). status is not Ok, with the picture empty, when the
-// file is missing, changes type or doesn't decode. Safe on any thread: it touches no shared
-// state.
-// A JPEG much larger than area comes out reduced for it (see FitArea).
+// the pixels when it can and turn is set (turned tells). status is not Ok, with the picture
+// empty, when the file is missing, changes type or doesn't decode, or stop was requested
+// (Cancelled). Safe on any thread: it touches no shared state.
+// A picture much larger than area comes out reduced for it (see FitArea).
 PreparedPicture preparePicture(const std::filesystem::path& file, FitArea area = {});
 // The same, with the area asked for only when the decode needs it (see FitAreaSource).
-PreparedPicture preparePicture(const std::filesystem::path& file, const FitAreaSource& area);
+PreparedPicture preparePicture(const std::filesystem::path& file, const FitAreaSource& area,
+                               std::stop_token stop = {}, bool turn = true);
 
 // Whether picture can be drawn into dest without enlarging its pixels: always at full scale;
 // a reduced one while dest is no larger than it. servesFit asks it of the surface's fit.

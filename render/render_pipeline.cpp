@@ -41,57 +41,6 @@ int32_t rotationOfTurns(int32_t turns) {
     return kRotations[turns & 3];
 }
 
-// Takes a prepared picture of file from source, if it has one: the state becomes what a
-// decode here gives. A picture already turned by its EXIF orientation leaves rotation 0 and
-// sets exifTurned, so that the render still does what a turn does besides moving pixels.
-bool takePrepared(const std::filesystem::path& file, const DecodeSource& source, RenderState& state,
-                  int32_t& rotation, bool& exifTurned) {
-    if (!source)
-        return false;
-    std::optional<PreparedPicture> prepared = source(file);
-    if (!prepared || prepared->status != DecodeStatus::Ok || prepared->file != file ||
-        prepared->picture.empty())
-        return false;
-    state.currentPicture.swap(prepared->picture);
-    if (prepared->resampled.valid)
-        state.resampled = std::move(prepared->resampled);
-    state.exifInfo = prepared->exifInfo;
-    state.alphaPremultiplied = 0;
-    state.loadFailed = 0;
-    state.pictureStamp = prepared->stamp;
-    state.pictureTurns = prepared->turned ? quarterTurns(prepared->exifTurn) : 0;
-    state.fullScaleUnavailable = false;
-    exifTurned = prepared->turned;
-    rotation = prepared->turned ? kRotateNone : prepared->exifTurn;
-    return true;
-}
-
-// Decodes the current file into the picture and puts its EXIF turn into rotation. Returns
-// false, with loadFailed set and the picture empty, when the file doesn't decode.
-bool reloadPicture(const std::filesystem::path& file, const DecodeSource& source, FitArea area,
-                   RenderState& state, int32_t& rotation, bool& exifTurned) {
-    state.resampled.invalidate();
-    // Freed first, so that a decode never holds the old picture and the new one at once.
-    state.currentPicture.destroy();
-    if (takePrepared(file, source, state, rotation, exifTurned))
-        return true;
-    // Stamped before reading: a write during the read then shows as another version.
-    state.pictureStamp = fileStampOf(file).value_or(FileStamp{});
-    state.pictureTurns = 0;
-    state.fullScaleUnavailable = false;
-    const DecodeStatus status = decodePicture(file, state.currentPicture, area);
-    if (status != DecodeStatus::Ok) {
-        qCDebug(lcRender) << "decode failed" << static_cast<int>(status) << file.c_str();
-        state.currentPicture.destroy();
-        state.loadFailed = 1;
-        return false;
-    }
-    state.alphaPremultiplied = 0;
-    state.loadFailed = 0;
-    rotation = rotationFromExif(readPictureExif(file, state.exifInfo), state.exifInfo);
-    return true;
-}
-
 // Makes the cache hold the resample for key, reusing it when nothing it depends on changed.
 // Returns false when its pixels can't be allocated; the picture is then not drawn.
 bool refreshResampled(RenderState& state, const ResampledCache::Key& key,
@@ -208,12 +157,8 @@ void drawPicture(const std::filesystem::path& file, RenderState& state, QImage& 
     const PixelRect visible = visiblePart(dest, width, height);
     if (visible.width == 0 || state.currentPicture.empty())
         return;
-    const ResampledCache::Key key{state.currentPicture.qimage().cacheKey(),
-                                  dest,
-                                  width,
-                                  height,
-                                  alphaPath,
-                                  state.alphaPremultiplied};
+    const ResampledCache::Key key =
+        resampleKey(state.currentPicture, dest, width, height, alphaPath, state.alphaPremultiplied);
     if (!alphaPath && !state.currentPicture.hasAlpha()) {
         drawOpaqueInSurface(state, key, visible, untouchedKey, surface);
         return;
@@ -234,22 +179,72 @@ bool usesAlphaPath(const std::filesystem::path& file) {
     return false;
 }
 
+bool adoptPicture(RenderState& state, PreparedPicture&& prepared, bool applyExifTurn) {
+    state.resampled.invalidate();
+    state.currentPicture.destroy();
+    state.fullScaleUnavailable = false;
+    if (prepared.status != DecodeStatus::Ok || prepared.picture.empty()) {
+        qCDebug(lcRender) << "decode failed" << static_cast<int>(prepared.status)
+                          << prepared.file.c_str();
+        state.loadFailed = 1;
+        return false;
+    }
+    state.currentPicture.swap(prepared.picture);
+    if (prepared.resampled.valid)
+        state.resampled = std::move(prepared.resampled);
+    state.exifInfo = prepared.exifInfo;
+    state.alphaPremultiplied = 0;
+    state.loadFailed = 0;
+    state.pictureStamp = prepared.stamp;
+    state.pictureTurns = prepared.turned ? quarterTurns(prepared.exifTurn) : 0;
+    const bool turns = prepared.exifTurn >= kRotateRight && prepared.exifTurn <= kRotateHalf;
+    if (applyExifTurn && turns) {
+        if (!prepared.turned) {
+            state.resampled.invalidate();
+            if (turnPicture(state.currentPicture, prepared.exifTurn))
+                state.pictureTurns = quarterTurns(prepared.exifTurn);
+        }
+        state.zoomFactor = 1.0f;
+    }
+    return true;
+}
+
 int32_t renderPicture(const PictureListState& list, RenderState& state, RenderTarget* target,
                       int32_t reload, int32_t rotation, const DecodeSource& source) {
     const std::filesystem::path* file = currentPath(list);
     if (file == nullptr) {
+        state.pending = {};
         fillBackground(state, target);
         return -1;
     }
     QImage* surface = usableSurface(target);
-    // Without a surface a decode is not turned, so a picture turned ahead must not be used.
-    static const DecodeSource kNoSource;
-    const DecodeSource& from = surface != nullptr ? source : kNoSource;
-    const FitArea area = surface ? FitArea{surface->width(), surface->height()} : FitArea{};
-    bool exifTurned = false;
-    if (reload == 0 && !reloadPicture(*file, from, area, state, rotation, exifTurned)) {
-        // The unreadable file must not be shown as the previous picture under its name.
-        fillBackground(state, target);
+    if (reload == 0) {
+        state.pending = {};
+        // Freed first, so that a decode never holds the old picture and the new one at once.
+        state.resampled.invalidate();
+        state.currentPicture.destroy();
+        std::optional<PreparedPicture> ahead;
+        // Without a surface the render stops before it turns: a picture turned ahead would
+        // not be what it leaves.
+        if (surface != nullptr && source)
+            ahead = source(*file);
+        const FitArea area = surface ? FitArea{surface->width(), surface->height()} : FitArea{};
+        PreparedPicture prepared =
+            ahead && ahead->status == DecodeStatus::Ok && ahead->file == *file
+                ? std::move(*ahead)
+                : preparePicture(*file, fixedArea(area), {}, /*turn=*/surface != nullptr);
+        if (!adoptPicture(state, std::move(prepared), surface != nullptr)) {
+            // The unreadable file must not be shown as the previous picture under its name.
+            fillBackground(state, target);
+            return -1;
+        }
+        rotation = kRotateNone;
+    } else if (state.pending.active) {
+        // The turn waits for the picture; the zoom is reset now, as the turn would do.
+        if (rotation >= kRotateRight && rotation <= kRotateHalf) {
+            state.pending.turns = (state.pending.turns + quarterTurns(rotation)) & 3;
+            zoomStep(state, {ZoomStep::Op::Turn, std::nullopt});
+        }
         return -1;
     }
     if (state.loadFailed != 0 || surface == nullptr)
@@ -260,11 +255,64 @@ int32_t renderPicture(const PictureListState& list, RenderState& state, RenderTa
             state.pictureTurns = (state.pictureTurns + quarterTurns(rotation)) & 3;
         state.zoomFactor = 1.0f;
     }
-    if (exifTurned)
-        state.zoomFactor = 1.0f;
     drawPicture(*file, state, *surface);
     target->present();
     return 0;
+}
+
+void beginPendingReload(const PictureListState& list, RenderState& state) {
+    const std::filesystem::path* file = currentPath(list);
+    state.resampled.invalidate();
+    state.currentPicture.destroy();
+    state.pending = {};
+    if (file == nullptr)
+        return;
+    state.pending.active = true;
+    state.pending.file = *file;
+    state.pending.zoomBefore = state;
+}
+
+int32_t finishPendingReload(const PictureListState& list, RenderState& state, RenderTarget* target,
+                            PreparedPicture&& prepared) {
+    const std::filesystem::path* file = currentPath(list);
+    if (!state.pending.active || file == nullptr || *file != state.pending.file ||
+        prepared.file != *file)
+        return -1;
+    PendingReload pending = std::move(state.pending);
+    state.pending = {};
+    const bool exifTurns = prepared.exifTurn >= kRotateRight && prepared.exifTurn <= kRotateHalf;
+    const bool ok = adoptPicture(state, std::move(prepared), true);
+    // The zoom as the reload and the steps after it would have left it, one after the other.
+    if (pending.zoomSteps.size() < PendingReload::kMaxSteps) {
+        ZoomState& zoom = state;
+        zoom = pending.zoomBefore;
+        if (ok && exifTurns)
+            zoom.zoomFactor = 1.0f;
+        for (const ZoomStep& step : pending.zoomSteps)
+            applyZoomStep(zoom, step, ok);
+    }
+    if (!ok) {
+        fillBackground(state, target);
+        return -1;
+    }
+    if (pending.turns != 0) {
+        state.resampled.invalidate();
+        if (turnPicture(state.currentPicture, rotationOfTurns(pending.turns)))
+            state.pictureTurns = (state.pictureTurns + pending.turns) & 3;
+    }
+    return renderPicture(list, state, target, 1, kRotateNone);
+}
+
+void zoomStep(RenderState& state, const ZoomStep& step) {
+    applyZoomStep(state, step);
+    if (state.pending.active && state.pending.zoomSteps.size() < PendingReload::kMaxSteps)
+        state.pending.zoomSteps.push_back(step);
+}
+
+ResampledCache::Key resampleKey(const Image& picture, const PixelRect& dest, int32_t surfaceWidth,
+                                int32_t surfaceHeight, bool alphaPath, int32_t alphaPremultiplied) {
+    return {picture.qimage().cacheKey(), dest, surfaceWidth, surfaceHeight, alphaPath,
+            alphaPremultiplied};
 }
 
 void fillBackground(const RenderState& state, RenderTarget* target) {

@@ -38,5 +38,29 @@ using DecodeSource = std::function<std::optional<PreparedPicture>(const std::fil
 int32_t renderPicture(const PictureListState& list, RenderState& state, RenderTarget* target,
                       int32_t reload, int32_t rotation, const DecodeSource& source = {});
 
+// The one way a decoded file becomes the current picture: the state becomes what a reload
+// leaves before it draws. The shown picture is dropped first; on success the new one is
+// turned by its EXIF orientation when applyExifTurn is set (which puts the zoom back to 1.0
+// when it turns) and exifInfo, loadFailed, alphaPremultiplied and the file stamp follow it.
+// A failed decode leaves the picture empty and loadFailed set, and returns false.
+bool adoptPicture(RenderState& state, PreparedPicture&& prepared, bool applyExifTurn);
+
+// A reload whose picture is decoded elsewhere: drops the shown picture and marks the reload
+// of the current file pending (RenderState::pending). Until finishPendingReload, redraws draw
+// nothing and turns wait for the picture.
+void beginPendingReload(const PictureListState& list, RenderState& state);
+// The pending reload's picture: adopted as a reload adopts it, the zoom settled, the turns
+// asked for meanwhile applied, then drawn. A picture of any other file than the pending one
+// changes nothing and gives -1. Returns what renderPicture returns.
+int32_t finishPendingReload(const PictureListState& list, RenderState& state, RenderTarget* target,
+                            PreparedPicture&& prepared);
+
+// Applies a zoom operation, remembered while a reload is pending (see PendingReload).
+void zoomStep(RenderState& state, const ZoomStep& step);
+
+// What a resample depends on; a cached resample whose key matches is the one to draw.
+ResampledCache::Key resampleKey(const Image& picture, const PixelRect& dest, int32_t surfaceWidth,
+                                int32_t surfaceHeight, bool alphaPath, int32_t alphaPremultiplied);
+
 // Paints the whole surface in the background grey and presents it.
 void fillBackground(const RenderState& state, RenderTarget* target);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <vector>
 
 #include "render/exif_reader.h"
@@ -49,6 +50,21 @@ struct ResampledCache {
     void invalidate() { valid = false; }
 };
 
+// A reload whose picture is still being decoded on a worker. Until it arrives the state holds
+// no picture and draws nothing; what the reload does to the zoom (an EXIF turn puts the factor
+// back to 1.0, a failed decode leaves later turns without effect) is settled when it arrives,
+// by applying the zoom steps taken meanwhile again to the zoom the reload began with.
+struct PendingReload {
+    bool active = false;
+    std::filesystem::path file;
+    ZoomState zoomBefore;
+    std::vector<ZoomStep> zoomSteps;
+    // Quarter turns clockwise asked for meanwhile; applied to the picture when it arrives.
+    int32_t turns = 0;
+    // Enough drag steps to give up replaying exactly: the zoom then stays as it is.
+    static constexpr size_t kMaxSteps = 4096;
+};
+
 // The part of the viewer state the render pipeline reads and writes.
 struct RenderState : ZoomState {
     Image currentPicture;
@@ -63,4 +79,5 @@ struct RenderState : ZoomState {
     FileStamp pictureStamp;
     int32_t pictureTurns = 0;
     bool fullScaleUnavailable = false;  // tried and failed: drawn from the reduced pixels
+    PendingReload pending;
 };

@@ -76,3 +76,33 @@ void dragTo(ZoomState& zoom, std::optional<CursorPos> cursor) {
     zoom.zoomAnchorY = static_cast<int32_t>(static_cast<float>(zoom.zoomAnchorY) -
                                             static_cast<float>(dy) / zoom.zoomFactor);
 }
+
+void applyZoomStep(ZoomState& zoom, const ZoomStep& step, bool pictureShown) {
+    switch (step.op) {
+        case ZoomStep::Op::In:
+            zoomIn(zoom, step.cursor);
+            break;
+        case ZoomStep::Op::Out:
+            zoomOut(zoom, step.cursor);
+            break;
+        case ZoomStep::Op::Toggle:
+            toggleZoom(zoom, step.cursor);
+            break;
+        case ZoomStep::Op::BeginDrag:
+            beginDrag(zoom, step.cursor);
+            break;
+        case ZoomStep::Op::EndDrag:
+            endDrag(zoom);
+            break;
+        case ZoomStep::Op::DragTo:
+            dragTo(zoom, step.cursor);
+            break;
+        case ZoomStep::Op::Turn:
+            if (pictureShown)
+                zoom.zoomFactor = kMinZoom;
+            break;
+        case ZoomStep::Op::Reset:
+            zoom.zoomFactor = kMinZoom;
+            break;
+    }
+}

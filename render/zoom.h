@@ -30,3 +30,15 @@ void toggleZoom(ZoomState& zoom, std::optional<CursorPos> cursor);
 void beginDrag(ZoomState& zoom, std::optional<CursorPos> cursor);
 void endDrag(ZoomState& zoom);
 void dragTo(ZoomState& zoom, std::optional<CursorPos> cursor);
+
+// One zoom operation with the cursor it read, so that it can be applied again later. Turn
+// stands for a turn of the picture, which puts the factor back to 1.0 only when there is a
+// picture to turn; Reset for the callers that set the factor to 1.0 directly.
+struct ZoomStep {
+    enum class Op : uint8_t { In, Out, Toggle, BeginDrag, EndDrag, DragTo, Reset, Turn };
+    Op op = Op::Reset;
+    std::optional<CursorPos> cursor;
+};
+
+// Applies step; pictureShown tells whether a Turn has a picture to turn.
+void applyZoomStep(ZoomState& zoom, const ZoomStep& step, bool pictureShown = true);

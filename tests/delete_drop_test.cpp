@@ -133,6 +133,7 @@ class DropTest : public ::testing::Test {
         QApplication::sendEvent(fixture.window.get(), &enter);
         QDropEvent dropEvent(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(fixture.window.get(), &dropEvent);
+        fixture.waitIdle();
     }
 };
 
@@ -168,6 +169,7 @@ TEST_F(DropTest, ADropAfterTheLastPictureWasDeletedShowsTheNewFolder) {
     TempFolder single;
     writePicture(single / "only.bmp", 40, 20, Qt::red);
     fixture.window->openDroppedFile(single / "only.bmp");
+    fixture.waitIdle();
     bool shown = false;
     QTimer timer;
     answerNextBox(timer, QMessageBox::Yes, &shown);

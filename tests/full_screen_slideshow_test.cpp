@@ -124,6 +124,7 @@ TEST_F(SlideshowTest, AOnePictureListRedrawsTheSamePicture) {
     TempFolder single;
     writePicture(single / "only.bmp", 10, 10, Qt::red);
     fixture.window->openDroppedFile(single / "only.bmp");
+    fixture.waitIdle();
     fixture.press(Qt::Key_S);
     // Smudge the surface: only a fresh decode and draw of the same picture cleans it.
     fixture.window->surface()->surfacePixels()->fill(Qt::magenta);

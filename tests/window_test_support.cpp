@@ -66,10 +66,17 @@ void WindowFixture::open(const std::filesystem::path& commandLinePath,
     if (!QTest::qWaitForWindowExposed(window.get()))
         qWarning("the viewer window was never exposed");
     settle();
+    waitIdle();
 }
 
 void WindowFixture::press(int key, Qt::KeyboardModifiers modifiers) {
     QTest::keyClick(window.get(), static_cast<Qt::Key>(key), modifiers);
+    waitIdle();
+}
+
+void WindowFixture::waitIdle() const {
+    if (!QTest::qWaitFor([&] { return !window->busy(); }, 10000))
+        qWarning("the viewer window stayed busy");
 }
 
 QColor WindowFixture::pixel(int x, int y) const {

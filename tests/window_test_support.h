@@ -42,8 +42,11 @@ struct WindowFixture {
     // Opens the window; an empty path starts it without an argument (programFolder listed).
     void open(const std::filesystem::path& commandLinePath,
               const std::filesystem::path& programFolder = {});
-    // Sends a key press to the window as the keyboard would.
+    // Sends a key press to the window as the keyboard would, and waits for the picture it
+    // asks for (decoded on a worker) to be drawn.
     void press(int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
+    // Waits until no picture is coming and no input waits behind a step.
+    void waitIdle() const;
     // The surface's pixel at (x, y) in device pixels.
     QColor pixel(int x, int y) const;
     QString title() const { return window->windowTitle(); }

@@ -1,0 +1,52 @@
+#include "render/picture_source.h"
+
+#include <QMetaObject>
+
+PictureSource::PictureSource(std::shared_ptr<Prefetcher> prefetcher, QObject* parent)
+    : QObject(parent),
+      prefetcher_(prefetcher ? std::move(prefetcher) : std::make_shared<Prefetcher>()) {
+    // The worker only posts: the source, and whoever listens, live on this thread. A post
+    // still queued when the source goes is dropped with it.
+    prefetcher_->setOnDecoded([this](const std::filesystem::path& file) {
+        QMetaObject::invokeMethod(
+            this, [this, file] { emit pictureArrived(file); }, Qt::QueuedConnection);
+    });
+}
+
+PictureSource::~PictureSource() {
+    prefetcher_->setOnDecoded({});
+    prefetcher_->clear();
+}
+
+std::vector<std::filesystem::path> PictureSource::neighbours(const PictureListState& list,
+                                                             int32_t travel) const {
+    std::vector<std::filesystem::path> files;
+    for (const int32_t index : neighbourIndices(list, travel))
+        files.push_back(list.pictureList[static_cast<size_t>(index)]);
+    return files;
+}
+
+std::optional<PreparedPicture> PictureSource::current(const PictureListState& list, int32_t travel,
+                                                      int32_t surfaceWidth, int32_t surfaceHeight) {
+    const std::filesystem::path* file = currentPath(list);
+    if (file == nullptr)
+        return std::nullopt;
+    if (std::optional<PreparedPicture> ready = prefetcher_->takeResult(*file))
+        return ready;
+    // Wanted first; the neighbour ahead decodes on the other worker meanwhile, so a step
+    // that comes as soon as this one shows finds it nearly done.
+    std::vector<std::filesystem::path> files{*file};
+    for (std::filesystem::path& next : neighbours(list, travel))
+        files.push_back(std::move(next));
+    prefetcher_->request(std::move(files), surfaceWidth, surfaceHeight);
+    return std::nullopt;
+}
+
+void PictureSource::shown(const PictureListState& list, int32_t travel, int32_t surfaceWidth,
+                          int32_t surfaceHeight) {
+    prefetcher_->request(neighbours(list, travel), surfaceWidth, surfaceHeight);
+}
+
+bool PictureSource::coming(const std::filesystem::path& file) const {
+    return prefetcher_->coming(file);
+}

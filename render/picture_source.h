@@ -1,0 +1,58 @@
+#pragma once
+
+#include <QObject>
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+
+#include "catalogue/picture_list.h"
+#include "render/prefetcher.h"
+#include "render/prepared_picture.h"
+
+// Where the window's pictures come from: the one owner of the decoding workers, the pictures
+// decoded ahead and which ones they are, and the freeing of pictures no longer shown. It lives
+// on the window's thread, never blocks it, and tells it through pictureArrived when a decode
+// it waits for has ended.
+class PictureSource : public QObject {
+    Q_OBJECT
+
+  public:
+    // Uses prefetcher when given (one that main started on the command line's picture before
+    // the window existed), else makes its own.
+    explicit PictureSource(std::shared_ptr<Prefetcher> prefetcher = {}, QObject* parent = nullptr);
+    ~PictureSource() override;
+
+    // The current picture of list, decoded for a surface of surfaceWidth x surfaceHeight
+    // device pixels (0 x 0: fitted by the render itself). Given at once when it is decoded
+    // already, failed decodes included; otherwise its decode is put first and pictureArrived
+    // follows. travel (+1 or -1) is the direction of the step that made it current.
+    std::optional<PreparedPicture> current(const PictureListState& list, int32_t travel,
+                                           int32_t surfaceWidth, int32_t surfaceHeight);
+    // The current picture is shown: its neighbours in the direction of travel are decoded
+    // ahead, fitted to the surface.
+    void shown(const PictureListState& list, int32_t travel, int32_t surfaceWidth,
+               int32_t surfaceHeight);
+    // Whether the decode of file is queued or under way.
+    bool coming(const std::filesystem::path& file) const;
+
+    // Frees a picture on a thread of its own: giving back a large picture's memory takes
+    // milliseconds that a step should not wait for.
+    void release(Image&& picture) { prefetcher_->release(std::move(picture)); }
+    // Drops anything for file (a deleted picture), or everything (a new folder).
+    void forget(const std::filesystem::path& file) { prefetcher_->forget(file); }
+    void clear() { prefetcher_->clear(); }
+
+    Prefetcher& prefetcher() const { return *prefetcher_; }
+
+  signals:
+    // A decode of a wanted file has ended (on the source's thread): current() now gives it.
+    void pictureArrived(const std::filesystem::path& file);
+
+  private:
+    std::vector<std::filesystem::path> neighbours(const PictureListState& list,
+                                                  int32_t travel) const;
+
+    std::shared_ptr<Prefetcher> prefetcher_;
+};
