@@ -192,10 +192,8 @@ QSize ViewerWindow::surfaceSize() const {
 // ready, else the reload stays pending (nothing is drawn, turns wait) until it arrives.
 int ViewerWindow::renderPicture(int reload, int rotation) {
     surface_->setFillLevel(viewer.backgroundLevel & 0xFF);
-    if (reload != 0 || currentPath(viewer) == nullptr) {
-        blankTimer_.stop();
+    if (reload != 0 || currentPath(viewer) == nullptr)
         return ::renderPicture(viewer, viewer, surface_, reload, rotation);
-    }
     // The shown picture is freed by a worker, so the step doesn't wait for its memory.
     source_->release(std::move(viewer.currentPicture));
     beginPendingReload(viewer, viewer);

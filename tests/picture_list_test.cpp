@@ -144,4 +144,20 @@ INSTANTIATE_TEST_SUITE_P(
         TitleRow{"bad_folder_bytes_ignored", "/\xFF/ok.jpg", "ok.jpg"}),
     [](const testing::TestParamInfo<TitleRow>& info) { return std::string(info.param.trap); });
 
+TEST(NeighbourIndices, AheadFirstWrappingAndNeverTwice) {
+    PictureListState list;
+    list.pictureList = {"/a", "/b", "/c", "/d"};
+    list.currentIndex = 3;
+    EXPECT_EQ(neighbourIndices(list, 1), (std::vector<int32_t>{0, 2}));
+    EXPECT_EQ(neighbourIndices(list, -1), (std::vector<int32_t>{2, 0}));
+    list.pictureList = {"/a", "/b"};
+    list.currentIndex = 0;
+    EXPECT_EQ(neighbourIndices(list, 1), (std::vector<int32_t>{1}));
+    list.currentIndex = 2;  // left outside by a drop
+    EXPECT_TRUE(neighbourIndices(list, 1).empty());
+    list.pictureList = {"/a"};
+    list.currentIndex = 0;
+    EXPECT_TRUE(neighbourIndices(list, 1).empty());
+}
+
 }  // namespace

@@ -61,6 +61,7 @@ void WindowFixture::open(const std::filesystem::path& commandLinePath,
         options.commandLinePath = commandLinePath;
     options.programFolder = programFolder;
     options.settingsFile = settingsFolder / "quillmere.settings";
+    options.prefetcher = prefetcher;
     window = std::make_unique<ViewerWindow>(std::move(options));
     window->show();
     if (!QTest::qWaitForWindowExposed(window.get()))

@@ -38,6 +38,8 @@ void writeBytes(const std::filesystem::path& file, const std::string& bytes);
 struct WindowFixture {
     TempFolder settingsFolder;
     std::unique_ptr<ViewerWindow> window;
+    // The decoder of the window when set before open (tests slow some pictures down).
+    std::shared_ptr<Prefetcher> prefetcher;
 
     // Opens the window; an empty path starts it without an argument (programFolder listed).
     void open(const std::filesystem::path& commandLinePath,
