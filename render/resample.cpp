@@ -384,24 +384,74 @@ PixelRect visiblePart(const PixelRect& dest, int32_t surfaceWidth, int32_t surfa
             static_cast<int32_t>(y1 - y0)};
 }
 
+namespace {
+
+// The computed part of dest, in the destination's own coordinates: position 0 is its left or
+// top edge.
+struct Span {
+    int64_t x0, y0, x1, y1;
+};
+
+Span computedSpan(const PixelRect& dest, const PixelRect& clip) {
+    return {std::max<int64_t>(clip.x, dest.x) - dest.x, std::max<int64_t>(clip.y, dest.y) - dest.y,
+            std::min<int64_t>(int64_t{clip.x} + clip.width, int64_t{dest.x} + dest.width) - dest.x,
+            std::min<int64_t>(int64_t{clip.y} + clip.height, int64_t{dest.y} + dest.height) -
+                dest.y};
+}
+
+// Moves the taps of an axis from the whole picture's coordinates into a piece starting at
+// origin and length long. False when a tap falls outside the piece.
+bool shiftIntoPiece(AxisTaps& taps, int32_t origin, int32_t length) {
+    if (taps.lowest < origin || taps.highest >= int64_t{origin} + length)
+        return false;
+    for (int32_t& first : taps.first)
+        first -= origin;
+    taps.lowest -= origin;
+    taps.highest -= origin;
+    return true;
+}
+
+}  // namespace
+
 void resamplePicture(const Image& source, const PixelRect& dest, const PixelRect& clip,
                      uint32_t* out, ptrdiff_t outStride) {
-    if (source.empty() || out == nullptr || dest.width <= 0 || dest.height <= 0)
-        return;
-    // Work in the destination's own coordinates: position 0 is its left or top edge.
-    const int64_t x0 = std::max<int64_t>(clip.x, dest.x) - dest.x;
-    const int64_t y0 = std::max<int64_t>(clip.y, dest.y) - dest.y;
-    const int64_t x1 =
-        std::min<int64_t>(int64_t{clip.x} + clip.width, int64_t{dest.x} + dest.width) - dest.x;
-    const int64_t y1 =
-        std::min<int64_t>(int64_t{clip.y} + clip.height, int64_t{dest.y} + dest.height) - dest.y;
+    resamplePiece(source, {0, 0, source.width(), source.height()}, source.width(),
+                  source.height(), dest, clip, out, outStride);
+}
+
+bool resamplePiece(const Image& piece, const PixelRect& pieceRect, int32_t pictureWidth,
+                   int32_t pictureHeight, const PixelRect& dest, const PixelRect& clip,
+                   uint32_t* out, ptrdiff_t outStride) {
+    const Image& source = piece;
+    if (source.empty() || out == nullptr || dest.width <= 0 || dest.height <= 0 ||
+        pictureWidth <= 0 || pictureHeight <= 0 || pieceRect.width > source.width() ||
+        pieceRect.height > source.height())
+        return false;
+    const Span span = computedSpan(dest, clip);
+    const int64_t x0 = span.x0, y0 = span.y0, x1 = span.x1, y1 = span.y1;
     if (x0 >= x1 || y0 >= y1)
-        return;
-    const AxisTaps columns = buildAxis(source.width(), dest.width, x0, x1);
-    const AxisTaps rows = buildAxis(source.height(), dest.height, y0, y1);
+        return false;
+    AxisTaps columns = buildAxis(pictureWidth, dest.width, x0, x1);
+    AxisTaps rows = buildAxis(pictureHeight, dest.height, y0, y1);
+    if (!shiftIntoPiece(columns, pieceRect.x, pieceRect.width) ||
+        !shiftIntoPiece(rows, pieceRect.y, pieceRect.height))
+        return false;
     uint32_t* first = out + outStride * (y0 + dest.y - clip.y) + (x0 + dest.x - clip.x);
     const Job job{source, columns, rows, first, outStride};
     const int64_t carryWidth = columns.highest - columns.lowest + 1;
     const int64_t work = rows.tapCount() * carryWidth + (y1 - y0) * columns.tapCount();
     runRows(job, static_cast<int32_t>(y1 - y0), work);
+    return true;
+}
+
+PixelRect sourceNeeded(int32_t pictureWidth, int32_t pictureHeight, const PixelRect& dest,
+                       const PixelRect& clip) {
+    const Span span = computedSpan(dest, clip);
+    if (pictureWidth <= 0 || pictureHeight <= 0 || dest.width <= 0 || dest.height <= 0 ||
+        span.x0 >= span.x1 || span.y0 >= span.y1)
+        return {};
+    const AxisTaps columns = buildAxis(pictureWidth, dest.width, span.x0, span.x1);
+    const AxisTaps rows = buildAxis(pictureHeight, dest.height, span.y0, span.y1);
+    return {columns.lowest, rows.lowest, columns.highest - columns.lowest + 1,
+            rows.highest - rows.lowest + 1};
 }

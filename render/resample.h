@@ -21,3 +21,17 @@ PixelRect visiblePart(const PixelRect& dest, int32_t surfaceWidth, int32_t surfa
 // Does nothing for an empty source, a dest without area or a clip outside dest.
 void resamplePicture(const Image& source, const PixelRect& dest, const PixelRect& clip,
                      uint32_t* out, ptrdiff_t outStride);
+
+// The same for a picture of pictureWidth x pictureHeight of which only a piece is at hand:
+// piece holds the picture's pixels of pieceRect (from its top-left pixel on). The result is
+// exactly that of resamplePicture on the whole picture. Returns false, computing nothing,
+// when a pixel the clip needs lies outside the piece.
+bool resamplePiece(const Image& piece, const PixelRect& pieceRect, int32_t pictureWidth,
+                   int32_t pictureHeight, const PixelRect& dest, const PixelRect& clip,
+                   uint32_t* out, ptrdiff_t outStride);
+
+// The part of a picture of pictureWidth x pictureHeight that resampling it onto dest needs
+// for the pixels of clip: the taps of every computed pixel, in the picture's pixels. Empty
+// when clip and dest don't meet.
+PixelRect sourceNeeded(int32_t pictureWidth, int32_t pictureHeight, const PixelRect& dest,
+                       const PixelRect& clip);

@@ -123,4 +123,35 @@ TEST(Resample, HugeDestinationCostsOnlyTheClip) {
         EXPECT_EQ(pixel, 0xFF336699u);
 }
 
+// A zoom draws from the part of the picture it needs: the result must be exactly the one from
+// the whole picture, whether it enlarges or reduces, and a piece short of a tap is refused.
+TEST(Resample, APieceGivesExactlyWhatTheWholePictureGives) {
+    const Image whole = filled(97, 61, [](int32_t x, int32_t y) {
+        return 0xFF000000u | static_cast<uint32_t>((x * 37 + y * 11) % 256) << 16 |
+               static_cast<uint32_t>((x * y) % 256);
+    });
+    const struct {
+        PixelRect dest, clip;
+    } rows[] = {{{-2000, -900, 3880, 2440}, {0, 0, 300, 200}},  // 40x, off the top left
+                {{-10, 3, 500, 300}, {120, 40, 90, 70}},         // enlarged, in the middle
+                {{5, 5, 40, 25}, {10, 10, 20, 12}}};             // reduced
+    for (const auto& row : rows) {
+        const PixelRect needed = sourceNeeded(97, 61, row.dest, row.clip);
+        ASSERT_GT(needed.width, 0);
+        Image piece;
+        ASSERT_TRUE(piece.create(needed.width, needed.height, true));
+        for (int32_t y = 0; y < needed.height; ++y)
+            std::copy_n(reinterpret_cast<const uint32_t*>(whole.row(needed.y + y)) + needed.x,
+                        needed.width, reinterpret_cast<uint32_t*>(piece.row(y)));
+        std::vector<uint32_t> fromPiece(static_cast<size_t>(row.clip.width) * row.clip.height);
+        ASSERT_TRUE(resamplePiece(piece, needed, 97, 61, row.dest, row.clip, fromPiece.data(),
+                                  row.clip.width));
+        EXPECT_EQ(fromPiece, resampled(whole, row.dest, row.clip));
+        PixelRect shortOne = needed;
+        shortOne.width -= 1;
+        EXPECT_FALSE(resamplePiece(piece, shortOne, 97, 61, row.dest, row.clip,
+                                   fromPiece.data(), row.clip.width));
+    }
+}
+
 }  // namespace
