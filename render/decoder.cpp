@@ -19,6 +19,7 @@
 
 #include "render/fit_geometry.h"
 #include "render/jpeg2000_decoder.h"
+#include "render/jpeg_decoder.h"
 #include "render/page_warmer.h"
 #include "render/png_decoder.h"
 #include "render/render_log.h"
@@ -36,6 +37,9 @@ DecodeStatus checkDimensions(int64_t width, int64_t height) {
     const uint64_t bytes = static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * 4;
     return bytes <= Image::maxPictureBytes() ? DecodeStatus::Ok : DecodeStatus::OutOfMemory;
 }
+
+// DCT scaling reduces a JPEG by up to 8, levels 0 to 3.
+constexpr int32_t kJpegDctLevels = 3;
 
 bool isJpeg(std::span<const uint8_t> data) {
     return data.size() >= 3 && data[0] == 0xFF && data[1] == 0xD8 && data[2] == 0xFF;
@@ -136,7 +140,7 @@ struct TurboDeleter {
 // Decodes a JPEG straight into the holder's pixels. Returns nothing when Qt should decode it
 // instead (CMYK and YCCK pictures, which TurboJPEG gives only as raw CMYK).
 std::optional<DecodeStatus> decodeWithTurboJpeg(std::span<const uint8_t> data, Image& out,
-                                                FitArea area) {
+                                                FitArea area, const std::stop_token& stop) {
     std::unique_ptr<void, TurboDeleter> handle(tjInitDecompress());
     if (!handle)
         return std::nullopt;
@@ -146,14 +150,18 @@ std::optional<DecodeStatus> decodeWithTurboJpeg(std::span<const uint8_t> data, I
     if (tjDecompressHeader3(handle.get(), jpeg, jpegSize, &width, &height, &subsampling,
                             &colourspace) != 0)
         return DecodeStatus::Failed;
+    const int32_t level = levelFor(width, height, area);
+    // Deeper than DCT scaling goes, the rows are reduced as they are decoded.
+    if (level > kJpegDctLevels)
+        return decodeJpegLevel(data, level, out, stop);
     if (colourspace == TJCS_CMYK || colourspace == TJCS_YCCK)
         return std::nullopt;
-    if (const DecodeStatus status = checkDimensions(width, height); status != DecodeStatus::Ok)
+    // TurboJPEG rounds a scaled size up, as the level's size does.
+    const int scaledWidth = levelExtent(width, level);
+    const int scaledHeight = levelExtent(height, level);
+    if (const DecodeStatus status = checkDimensions(scaledWidth, scaledHeight);
+        status != DecodeStatus::Ok)
         return status;
-    // TurboJPEG rounds a scaled size up, as the reduced size below does.
-    const int32_t reduction = reductionFor(width, height, area);
-    const int scaledWidth = (width + reduction - 1) / reduction;
-    const int scaledHeight = (height + reduction - 1) / reduction;
     if (!out.create(scaledWidth, scaledHeight, false))
         return DecodeStatus::OutOfMemory;
     out.setFullSize(width, height);
@@ -172,9 +180,9 @@ std::optional<DecodeStatus> decodeWithTurboJpeg(std::span<const uint8_t> data, I
     return DecodeStatus::Ok;
 }
 
-// Reads the whole file, refusing one larger than the largest picture we would hold.
-DecodeStatus readFile(const std::filesystem::path& file, std::unique_ptr<uint8_t[]>& bytes,
-                      size_t& size) {
+}  // namespace
+
+DecodeStatus readPictureFile(const std::filesystem::path& file, FileBytes& bytes) {
     std::error_code error;
     if (!std::filesystem::is_regular_file(file, error))
         return DecodeStatus::Failed;
@@ -186,20 +194,18 @@ DecodeStatus readFile(const std::filesystem::path& file, std::unique_ptr<uint8_t
     std::ifstream stream(file, std::ios::binary);
     if (!stream)
         return DecodeStatus::Failed;
-    bytes.reset(new (std::nothrow) uint8_t[std::max<uintmax_t>(length, 1)]);
-    if (!bytes)
+    bytes.data.reset(new (std::nothrow) uint8_t[std::max<uintmax_t>(length, 1)]);
+    if (!bytes.data)
         return DecodeStatus::OutOfMemory;
-    stream.read(reinterpret_cast<char*>(bytes.get()), static_cast<std::streamsize>(length));
+    stream.read(reinterpret_cast<char*>(bytes.data.get()), static_cast<std::streamsize>(length));
     // The file may have shrunk since it was measured; what was read is what we have.
-    size = static_cast<size_t>(stream.gcount());
+    bytes.size = static_cast<size_t>(stream.gcount());
     return DecodeStatus::Ok;
 }
 
-}  // namespace
-
-int32_t reductionFor(int32_t width, int32_t height, FitArea area) {
+int32_t levelFor(int32_t width, int32_t height, FitArea area) {
     if (width <= 0 || height <= 0 || area.width <= 0 || area.height <= 0)
-        return 1;
+        return 0;
     // The fitted picture in both orientations, measured along the picture's own axes.
     const PixelRect upright =
         destinationRect(fitPicture(width, height, area.width, area.height), 1.0f, 0.0f, 0.0f);
@@ -207,19 +213,32 @@ int32_t reductionFor(int32_t width, int32_t height, FitArea area) {
         destinationRect(fitPicture(height, width, area.width, area.height), 1.0f, 0.0f, 0.0f);
     const int64_t needWidth = std::max(upright.width, turned.height);
     const int64_t needHeight = std::max(upright.height, turned.width);
-    for (const int32_t reduction : {8, 4, 2}) {
-        if ((int64_t{width} + reduction - 1) / reduction >= needWidth &&
-            (int64_t{height} + reduction - 1) / reduction >= needHeight)
-            return reduction;
-    }
-    return 1;
+    int32_t level = 0;
+    while (level < kMaxLevel && levelExtent(width, level + 1) >= needWidth &&
+           levelExtent(height, level + 1) >= needHeight)
+        ++level;
+    return level;
+}
+
+int32_t reductionFor(int32_t width, int32_t height, FitArea area) {
+    return 1 << std::min(levelFor(width, height, area), kJpegDctLevels);
 }
 
 namespace {
 
 // Our PNG path comes first: it needs neither the area nor the application, so it never waits
 // for them. The signatures tested are disjoint, so the order changes no result.
-DecodeStatus decodeData(std::span<const uint8_t> data, Image& out, const FitAreaSource& area) {
+// The level of a JPEG 2000 picture for area; 0 when its header can't be read, so that the
+// decode says why.
+int32_t jpeg2000Level(std::span<const uint8_t> data, FitArea area) {
+    PictureHeader header;
+    if (area.width <= 0 || readJpeg2000Header(data, header) != DecodeStatus::Ok)
+        return 0;
+    return levelFor(header.width, header.height, area);
+}
+
+DecodeStatus decodeData(std::span<const uint8_t> data, Image& out, const FitAreaSource& area,
+                        const std::stop_token& stop) {
     out.destroy();
     DecodeStatus status = DecodeStatus::Failed;
     std::optional<FitArea> known;
@@ -228,11 +247,13 @@ DecodeStatus decodeData(std::span<const uint8_t> data, Image& out, const FitArea
     } else if (!(known = area())) {
         qCDebug(lcRender) << "decode no longer wanted";
     } else if (isJpeg2000(data)) {
-        status = decodeJpeg2000(data, out);
+        const int32_t level = jpeg2000Level(data, *known);
+        status = level == 0 ? decodeJpeg2000(data, out)
+                            : decodeJpeg2000Level(data, level, out, stop);
     } else if (isJpeg(data) && countJpegScans(data) > kMaxJpegScans) {
         qCDebug(lcRender) << "jpeg with more than" << kMaxJpegScans << "scans refused";
     } else if (std::optional<DecodeStatus> turbo;
-               isJpeg(data) && (turbo = decodeWithTurboJpeg(data, out, *known))) {
+               isJpeg(data) && (turbo = decodeWithTurboJpeg(data, out, *known, stop))) {
         status = *turbo;
     } else {
         status = decodeWithQt(data, out);
@@ -249,7 +270,7 @@ FitAreaSource fixedArea(FitArea area) {
 }
 
 DecodeStatus decodePictureData(std::span<const uint8_t> data, Image& out, FitArea area) {
-    return decodeData(data, out, fixedArea(area));
+    return decodeData(data, out, fixedArea(area), {});
 }
 
 DecodeStatus decodePicture(const std::filesystem::path& file, Image& out, FitArea area) {
@@ -259,13 +280,40 @@ DecodeStatus decodePicture(const std::filesystem::path& file, Image& out, FitAre
 DecodeStatus decodePicture(const std::filesystem::path& file, Image& out, const FitAreaSource& area,
                            std::stop_token stop) {
     out.destroy();
-    std::unique_ptr<uint8_t[]> bytes;
-    size_t size = 0;
-    if (const DecodeStatus status = readFile(file, bytes, size); status != DecodeStatus::Ok) {
+    FileBytes bytes;
+    if (const DecodeStatus status = readPictureFile(file, bytes); status != DecodeStatus::Ok) {
         qCDebug(lcRender) << "cannot read" << file.c_str();
         return status;
     }
     if (stop.stop_requested())
         return DecodeStatus::Cancelled;
-    return decodeData(std::span<const uint8_t>(bytes.get(), size), out, area);
+    return decodeData(bytes.span(), out, area, stop);
+}
+
+DecodeStatus readPictureHeader(std::span<const uint8_t> data, PictureHeader& header) {
+    if (isJpeg2000(data))
+        return readJpeg2000Header(data, header);
+    if (isJpeg(data))
+        return readJpegHeader(data, header);
+    return DecodeStatus::Failed;
+}
+
+DecodeStatus decodePictureRegion(std::span<const uint8_t> data, int32_t level,
+                                 const PixelRect& region, Image& out, std::stop_token stop) {
+    out.destroy();
+    if (isJpeg2000(data))
+        return decodeJpeg2000Region(data, level, region, out, std::move(stop));
+    if (isJpeg(data) && countJpegScans(data) <= kMaxJpegScans)
+        return decodeJpegRegion(data, level, region, out, std::move(stop));
+    return DecodeStatus::Failed;
+}
+
+DecodeStatus decodePictureLevel(std::span<const uint8_t> data, int32_t level, Image& out,
+                                std::stop_token stop) {
+    out.destroy();
+    if (isJpeg2000(data))
+        return decodeJpeg2000Level(data, level, out, std::move(stop));
+    if (isJpeg(data) && countJpegScans(data) <= kMaxJpegScans)
+        return decodeJpegLevel(data, level, out, std::move(stop));
+    return DecodeStatus::Failed;
 }

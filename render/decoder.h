@@ -3,11 +3,14 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <span>
 #include <stop_token>
 
+#include "render/fit_geometry.h"
 #include "render/image.h"
+#include "render/levels.h"
 
 enum class DecodeStatus {
     Ok,
@@ -26,7 +29,12 @@ struct FitArea {
     int32_t height = 0;
 };
 
-// The scale, 1/denominator, a picture of width x height is decoded at for area: 1, 2, 4 or 8.
+// The deepest level (see levels.h) of a picture of width x height that still holds it fitted
+// into area in either orientation, so that neither the fit nor a quarter turn enlarges its
+// pixels; 0 without an area.
+int32_t levelFor(int32_t width, int32_t height, FitArea area);
+// The scale, 1/denominator, a JPEG of width x height is decoded at for area by DCT scaling
+// alone: 1, 2, 4 or 8.
 int32_t reductionFor(int32_t width, int32_t height, FitArea area);
 
 // Decodes the first frame of a picture file into out (emptied first). The format is chosen by
@@ -51,3 +59,23 @@ DecodeStatus decodePicture(const std::filesystem::path& file, Image& out, const 
 // Decodes a picture held in memory by the same rules, for callers that already hold the bytes
 // (tests, the fuzzer). The bytes are only read during the call.
 DecodeStatus decodePictureData(std::span<const uint8_t> data, Image& out, FitArea area = {});
+
+// A whole picture file in memory.
+struct FileBytes {
+    std::unique_ptr<uint8_t[]> data;
+    size_t size = 0;
+    std::span<const uint8_t> span() const { return {data.get(), size}; }
+};
+// Reads file whole; a file larger than the largest picture the viewer holds is OutOfMemory.
+DecodeStatus readPictureFile(const std::filesystem::path& file, FileBytes& bytes);
+
+// What a picture's header says (see PictureHeader): JPEG and JPEG 2000 have levels and
+// regions; the other formats are decoded whole. Failed for bytes of no format we decode.
+DecodeStatus readPictureHeader(std::span<const uint8_t> data, PictureHeader& header);
+// The part region (in that level's pixels) of level `level` of a JPEG or JPEG 2000 picture,
+// level at most the header's nativeLevels; Failed for other formats.
+DecodeStatus decodePictureRegion(std::span<const uint8_t> data, int32_t level,
+                                 const PixelRect& region, Image& out, std::stop_token stop = {});
+// The whole of level `level`, which may be deeper than a format makes by itself.
+DecodeStatus decodePictureLevel(std::span<const uint8_t> data, int32_t level, Image& out,
+                                std::stop_token stop = {});
