@@ -257,10 +257,10 @@ DecodeStatus decodeJpegLevel(std::span<const uint8_t> data, int32_t level, Image
     // Beyond 1/8 the rows pass through a batch buffer into the reducer; up to it they are
     // written straight into the picture.
     const int32_t shift = level - scaled;
-    std::vector<uint8_t> batch;
+    std::vector<uint32_t> batch;  // pixels, so the reducer reads them as the words they are
     std::optional<RowReducer> reducer;
     if (shift > 0) {
-        batch.resize(static_cast<size_t>(scaledWidth) * 4 * kBatchRows);
+        batch.resize(static_cast<size_t>(scaledWidth) * kBatchRows);
         reducer.emplace(image, scaledWidth, scaledHeight, shift);
     }
     JSAMPROW rows[kBatchRows];
@@ -270,7 +270,8 @@ DecodeStatus decodeJpegLevel(std::span<const uint8_t> data, int32_t level, Image
         const auto first = static_cast<int32_t>(jpeg.info.output_scanline);
         const int32_t count = std::min(kBatchRows, scaledHeight - first);
         for (int32_t i = 0; i < count; ++i)
-            rows[i] = shift > 0 ? batch.data() + static_cast<size_t>(i) * scaledWidth * 4
+            rows[i] = shift > 0 ? reinterpret_cast<JSAMPROW>(batch.data() +
+                                                             static_cast<size_t>(i) * scaledWidth)
                                 : image.row(first + i);
         if (const DecodeStatus status = jpeg.read(rows, count); status != DecodeStatus::Ok)
             return status;
