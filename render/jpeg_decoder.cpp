@@ -13,6 +13,7 @@
 #include <optional>
 #include <vector>
 
+#include "render/page_warmer.h"
 #include "render/render_log.h"
 #include "render/row_reducer.h"
 
@@ -263,6 +264,7 @@ DecodeStatus decodeJpegLevel(std::span<const uint8_t> data, int32_t level, Image
         batch.resize(static_cast<size_t>(scaledWidth) * kBatchRows);
         reducer.emplace(image, scaledWidth, scaledHeight, shift);
     }
+    const PageWarmer warmer(image.row(0), static_cast<size_t>(image.pitch()) * levelHeight);
     JSAMPROW rows[kBatchRows];
     while (jpeg.info.output_scanline < jpeg.info.output_height) {
         if (stop.stop_requested())
@@ -338,6 +340,7 @@ DecodeStatus decodeJpegRegion(std::span<const uint8_t> data, int32_t level, cons
     const auto stride = static_cast<size_t>(jpeg.info.output_width) * 4;
     const auto column = static_cast<size_t>(left) - cropLeft;
     std::vector<uint8_t> batch(stride * kBatchRows);
+    const PageWarmer warmer(image.row(0), static_cast<size_t>(image.pitch()) * image.height());
     JSAMPROW rows[kBatchRows];
     while (static_cast<int32_t>(jpeg.info.output_scanline) < bottom) {
         if (stop.stop_requested())
