@@ -84,6 +84,10 @@ ViewerWindow::ViewerWindow(ViewerOptions options, QWidget* parent)
     : QDialog(parent), options_(std::move(options)) {
     source_ = new PictureSource(options_.prefetcher, this);
     connect(source_, &PictureSource::pictureArrived, this, &ViewerWindow::onPictureArrived);
+    connect(source_, &PictureSource::detailArrived, this, [this] {
+        if (!viewer.pending.active)
+            renderPicture(1, kRotateNone);
+    });
     // One window per process: a new one starts from the state a fresh process has.
     viewer = ViewerState{};
     clock_.start();
@@ -193,9 +197,10 @@ QSize ViewerWindow::surfaceSize() const {
 int ViewerWindow::renderPicture(int reload, int rotation) {
     surface_->setFillLevel(viewer.backgroundLevel & 0xFF);
     if (reload != 0 || currentPath(viewer) == nullptr)
-        return ::renderPicture(viewer, viewer, surface_, reload, rotation);
+        return ::renderPicture(viewer, viewer, surface_, reload, rotation, {}, &source_->detail());
     // The shown picture is freed by a worker, so the step doesn't wait for its memory.
     source_->release(std::move(viewer.currentPicture));
+    source_->detail().clear();
     beginPendingReload(viewer, viewer);
     const QSize size = surfaceSize();
     std::optional<PreparedPicture> ready =
@@ -204,7 +209,8 @@ int ViewerWindow::renderPicture(int reload, int rotation) {
         blankTimer_.start(kBlankAfterMs);
         return -1;
     }
-    const int result = finishPendingReload(viewer, viewer, surface_, std::move(*ready));
+    const int result =
+        finishPendingReload(viewer, viewer, surface_, std::move(*ready), &source_->detail());
     pictureSettled();
     return result;
 }
@@ -222,7 +228,7 @@ void ViewerWindow::takeIfArrived() {
     // Nothing means the file changed since it was read: it is being decoded again.
     if (!result)
         return;
-    finishPendingReload(viewer, viewer, surface_, std::move(*result));
+    finishPendingReload(viewer, viewer, surface_, std::move(*result), &source_->detail());
     pictureSettled();
 }
 

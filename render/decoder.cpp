@@ -248,8 +248,8 @@ DecodeStatus decodeData(std::span<const uint8_t> data, Image& out, const FitArea
         qCDebug(lcRender) << "decode no longer wanted";
     } else if (isJpeg2000(data)) {
         const int32_t level = jpeg2000Level(data, *known);
-        status = level == 0 ? decodeJpeg2000(data, out)
-                            : decodeJpeg2000Level(data, level, out, stop);
+        status =
+            level == 0 ? decodeJpeg2000(data, out) : decodeJpeg2000Level(data, level, out, stop);
     } else if (isJpeg(data) && countJpegScans(data) > kMaxJpegScans) {
         qCDebug(lcRender) << "jpeg with more than" << kMaxJpegScans << "scans refused";
     } else if (std::optional<DecodeStatus> turbo;
@@ -293,8 +293,11 @@ DecodeStatus decodePicture(const std::filesystem::path& file, Image& out, const 
 DecodeStatus readPictureHeader(std::span<const uint8_t> data, PictureHeader& header) {
     if (isJpeg2000(data))
         return readJpeg2000Header(data, header);
-    if (isJpeg(data))
-        return readJpegHeader(data, header);
+    if (isJpeg(data)) {
+        const DecodeStatus status = readJpegHeader(data, header);
+        header.sequential = true;
+        return status;
+    }
     return DecodeStatus::Failed;
 }
 

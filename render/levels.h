@@ -24,4 +24,7 @@ struct PictureHeader {
     int32_t nativeLevels = 0;
     // Whether a part of a level can be decoded without decoding the rest of it.
     bool regions = false;
+    // Whether a region costs the decoding of everything before it in the file (a JPEG without
+    // an index), which makes a whole level little dearer than one region of it.
+    bool sequential = false;
 };

@@ -4,16 +4,22 @@
 
 PictureSource::PictureSource(std::shared_ptr<Prefetcher> prefetcher, QObject* parent)
     : QObject(parent),
-      prefetcher_(prefetcher ? std::move(prefetcher) : std::make_shared<Prefetcher>()) {
+      prefetcher_(prefetcher ? std::move(prefetcher) : std::make_shared<Prefetcher>()),
+      detail_(std::make_unique<DetailTiles>()) {
     // The worker only posts: the source, and whoever listens, live on this thread. A post
     // still queued when the source goes is dropped with it.
     prefetcher_->setOnDecoded([this](const std::filesystem::path& file) {
         QMetaObject::invokeMethod(
             this, [this, file] { emit pictureArrived(file); }, Qt::QueuedConnection);
     });
+    detail_->setOnArrived([this] {
+        QMetaObject::invokeMethod(
+            this, [this] { emit detailArrived(); }, Qt::QueuedConnection);
+    });
 }
 
 PictureSource::~PictureSource() {
+    detail_->setOnArrived({});
     prefetcher_->setOnDecoded({});
     prefetcher_->clear();
 }

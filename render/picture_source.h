@@ -8,13 +8,14 @@
 #include <optional>
 
 #include "catalogue/picture_list.h"
+#include "render/detail_tiles.h"
 #include "render/prefetcher.h"
 #include "render/prepared_picture.h"
 
 // Where the window's pictures come from: the one owner of the decoding workers, the pictures
-// decoded ahead and which ones they are, and the freeing of pictures no longer shown. It lives
-// on the window's thread, never blocks it, and tells it through pictureArrived when a decode
-// it waits for has ended.
+// decoded ahead and which ones they are, the tiles of the shown one, and the freeing of
+// pictures no longer shown. It lives on the window's thread, never blocks it, and tells it
+// through pictureArrived and detailArrived when a decode it waits for has ended.
 class PictureSource : public QObject {
     Q_OBJECT
 
@@ -45,14 +46,19 @@ class PictureSource : public QObject {
     void clear() { prefetcher_->clear(); }
 
     Prefetcher& prefetcher() const { return *prefetcher_; }
+    // Sharper pixels of the current picture for zooms (and a window larger than it was
+    // decoded for); detailArrived tells when more have come.
+    DetailTiles& detail() const { return *detail_; }
 
   signals:
     // A decode of a wanted file has ended (on the source's thread): current() now gives it.
     void pictureArrived(const std::filesystem::path& file);
+    void detailArrived();
 
   private:
     std::vector<std::filesystem::path> neighbours(const PictureListState& list,
                                                   int32_t travel) const;
 
     std::shared_ptr<Prefetcher> prefetcher_;
+    std::unique_ptr<DetailTiles> detail_;
 };

@@ -5,6 +5,7 @@
 
 #include "render/decoder.h"
 #include "render/fit_geometry.h"
+#include "render/levels.h"
 #include "render/pixel_ops.h"
 #include "render/render_log.h"
 #include "render/resample.h"
@@ -129,7 +130,61 @@ void drawOpaqueInSurface(RenderState& state, const ResampledCache::Key& key,
     cache.surfaceKey = surface.cacheKey();
 }
 
-void drawPicture(const std::filesystem::path& file, RenderState& state, QImage& surface) {
+// The deepest level of the picture that still holds dest without enlarging its pixels.
+int32_t levelHolding(const Image& picture, const PixelRect& dest) {
+    int32_t level = 0;
+    while (level < kMaxLevel && levelExtent(picture.fullWidth(), level + 1) >= dest.width &&
+           levelExtent(picture.fullHeight(), level + 1) >= dest.height)
+        ++level;
+    return level;
+}
+
+// Draws the part of the picture on the surface from sharper pixels than the picture holds,
+// when detail has them; false otherwise (they are then on their way).
+bool drawDetail(const std::filesystem::path& file, RenderState& state, DetailTiles& detail,
+                const PixelRect& dest, const PixelRect& visible, bool blend, QImage& surface) {
+    const Image& picture = state.currentPicture;
+    const bool odd = (state.pictureTurns & 1) != 0;
+    DetailRequest request;
+    request.file = file;
+    request.stamp = state.pictureStamp;
+    request.turns = state.pictureTurns;
+    request.fileWidth = odd ? picture.fullHeight() : picture.fullWidth();
+    request.fileHeight = odd ? picture.fullWidth() : picture.fullHeight();
+    request.level = levelHolding(picture, dest);
+    request.dest = dest;
+    request.clip = visible;
+    request.premultiply = blend;
+    const std::optional<DetailPiece> piece = detail.piece(request);
+    if (!piece)
+        return false;
+    // Not kept: a zoomed view changes with every step, and the surface no longer holds what
+    // the resample cache says it does.
+    state.resampled.invalidate();
+    std::vector<uint32_t> blended;
+    uint32_t* out = reinterpret_cast<uint32_t*>(surface.scanLine(visible.y)) + visible.x;
+    ptrdiff_t stride = surface.bytesPerLine() / 4;
+    if (blend) {
+        blended.resize(static_cast<size_t>(visible.width) * static_cast<size_t>(visible.height));
+        out = blended.data();
+        stride = visible.width;
+    }
+    if (!resamplePiece(*piece->pixels, piece->rect, piece->levelWidth, piece->levelHeight, dest,
+                       visible, out, stride))
+        return false;
+    for (int32_t y = 0; y < visible.height; ++y) {
+        auto* row = reinterpret_cast<uint32_t*>(surface.scanLine(visible.y + y)) + visible.x;
+        if (blend)
+            blendPremultipliedOver(blended.data() + static_cast<size_t>(y) * visible.width, row,
+                                   visible.width);
+        else
+            copyOpaque(row, row, visible.width);
+    }
+    return true;
+}
+
+void drawPicture(const std::filesystem::path& file, RenderState& state, QImage& surface,
+                 DetailTiles* detail) {
     // Any write to the surface from here on changes its key.
     const int64_t untouchedKey = surface.cacheKey();
     const int32_t width = surface.width();
@@ -137,7 +192,8 @@ void drawPicture(const std::filesystem::path& file, RenderState& state, QImage& 
     const Fit fit = fitPicture(state.currentPicture.fullWidth(), state.currentPicture.fullHeight(),
                                width, height);
     const PixelRect dest = destinationRect(fit, state.zoomFactor, state.panX, state.panY);
-    if (needsFullScale(state, dest))
+    // Without a source of detail the whole picture is decoded again here, at full scale.
+    if (detail == nullptr && needsFullScale(state, dest))
         restoreFullScale(file, state);
     const uint32_t background = backgroundColour(state.backgroundLevel);
     const bool alphaPath = usesAlphaPath(file);
@@ -157,6 +213,13 @@ void drawPicture(const std::filesystem::path& file, RenderState& state, QImage& 
     const PixelRect visible = visiblePart(dest, width, height);
     if (visible.width == 0 || state.currentPicture.empty())
         return;
+    const bool blend = alphaPath && state.currentPicture.hasAlpha();
+    // Sharper pixels than the picture holds when a zoom or the window asks for them; until
+    // they come, the picture is drawn enlarged.
+    if (detail != nullptr && state.currentPicture.reduced() &&
+        !holdsDestination(state.currentPicture, dest) &&
+        drawDetail(file, state, *detail, dest, visible, blend, surface))
+        return;
     const ResampledCache::Key key =
         resampleKey(state.currentPicture, dest, width, height, alphaPath, state.alphaPremultiplied);
     if (!alphaPath && !state.currentPicture.hasAlpha()) {
@@ -165,7 +228,7 @@ void drawPicture(const std::filesystem::path& file, RenderState& state, QImage& 
     }
     if (!refreshResampled(state, key, visible))
         return;
-    compositeResampled(state.resampled, alphaPath && state.currentPicture.hasAlpha(), surface);
+    compositeResampled(state.resampled, blend, surface);
 }
 
 }  // namespace
@@ -210,7 +273,8 @@ bool adoptPicture(RenderState& state, PreparedPicture&& prepared, bool applyExif
 }
 
 int32_t renderPicture(const PictureListState& list, RenderState& state, RenderTarget* target,
-                      int32_t reload, int32_t rotation, const DecodeSource& source) {
+                      int32_t reload, int32_t rotation, const DecodeSource& source,
+                      DetailTiles* detail) {
     const std::filesystem::path* file = currentPath(list);
     if (file == nullptr) {
         state.pending = {};
@@ -255,7 +319,7 @@ int32_t renderPicture(const PictureListState& list, RenderState& state, RenderTa
             state.pictureTurns = (state.pictureTurns + quarterTurns(rotation)) & 3;
         state.zoomFactor = 1.0f;
     }
-    drawPicture(*file, state, *surface);
+    drawPicture(*file, state, *surface, detail);
     target->present();
     return 0;
 }
@@ -273,7 +337,7 @@ void beginPendingReload(const PictureListState& list, RenderState& state) {
 }
 
 int32_t finishPendingReload(const PictureListState& list, RenderState& state, RenderTarget* target,
-                            PreparedPicture&& prepared) {
+                            PreparedPicture&& prepared, DetailTiles* detail) {
     const std::filesystem::path* file = currentPath(list);
     if (!state.pending.active || file == nullptr || *file != state.pending.file ||
         prepared.file != *file)
@@ -300,7 +364,7 @@ int32_t finishPendingReload(const PictureListState& list, RenderState& state, Re
         if (turnPicture(state.currentPicture, rotationOfTurns(pending.turns)))
             state.pictureTurns = (state.pictureTurns + pending.turns) & 3;
     }
-    return renderPicture(list, state, target, 1, kRotateNone);
+    return renderPicture(list, state, target, 1, kRotateNone, {}, detail);
 }
 
 void zoomStep(RenderState& state, const ZoomStep& step) {

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "catalogue/picture_list.h"
+#include "render/detail_tiles.h"
 #include "render/prepared_picture.h"
 #include "render/render_state.h"
 
@@ -35,8 +36,12 @@ using DecodeSource = std::function<std::optional<PreparedPicture>(const std::fil
 // -1 otherwise: empty list (only the background is painted), failed decode or a redraw after
 // one (nothing is painted), or no surface. A reload asks source first, when there is one; a
 // picture from it leaves the state exactly as decoding the file here would.
+// A picture decoded reduced is drawn from detail's sharper pixels where a zoom or a larger
+// surface needs them, and enlarged until they come; without detail it is decoded again here,
+// whole, at full scale.
 int32_t renderPicture(const PictureListState& list, RenderState& state, RenderTarget* target,
-                      int32_t reload, int32_t rotation, const DecodeSource& source = {});
+                      int32_t reload, int32_t rotation, const DecodeSource& source = {},
+                      DetailTiles* detail = nullptr);
 
 // The one way a decoded file becomes the current picture: the state becomes what a reload
 // leaves before it draws. The shown picture is dropped first; on success the new one is
@@ -53,7 +58,7 @@ void beginPendingReload(const PictureListState& list, RenderState& state);
 // asked for meanwhile applied, then drawn. A picture of any other file than the pending one
 // changes nothing and gives -1. Returns what renderPicture returns.
 int32_t finishPendingReload(const PictureListState& list, RenderState& state, RenderTarget* target,
-                            PreparedPicture&& prepared);
+                            PreparedPicture&& prepared, DetailTiles* detail = nullptr);
 
 // Applies a zoom operation, remembered while a reload is pending (see PendingReload).
 void zoomStep(RenderState& state, const ZoomStep& step);

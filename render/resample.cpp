@@ -393,10 +393,10 @@ struct Span {
 };
 
 Span computedSpan(const PixelRect& dest, const PixelRect& clip) {
-    return {std::max<int64_t>(clip.x, dest.x) - dest.x, std::max<int64_t>(clip.y, dest.y) - dest.y,
-            std::min<int64_t>(int64_t{clip.x} + clip.width, int64_t{dest.x} + dest.width) - dest.x,
-            std::min<int64_t>(int64_t{clip.y} + clip.height, int64_t{dest.y} + dest.height) -
-                dest.y};
+    return {
+        std::max<int64_t>(clip.x, dest.x) - dest.x, std::max<int64_t>(clip.y, dest.y) - dest.y,
+        std::min<int64_t>(int64_t{clip.x} + clip.width, int64_t{dest.x} + dest.width) - dest.x,
+        std::min<int64_t>(int64_t{clip.y} + clip.height, int64_t{dest.y} + dest.height) - dest.y};
 }
 
 // Moves the taps of an axis from the whole picture's coordinates into a piece starting at
@@ -415,8 +415,8 @@ bool shiftIntoPiece(AxisTaps& taps, int32_t origin, int32_t length) {
 
 void resamplePicture(const Image& source, const PixelRect& dest, const PixelRect& clip,
                      uint32_t* out, ptrdiff_t outStride) {
-    resamplePiece(source, {0, 0, source.width(), source.height()}, source.width(),
-                  source.height(), dest, clip, out, outStride);
+    resamplePiece(source, {0, 0, source.width(), source.height()}, source.width(), source.height(),
+                  dest, clip, out, outStride);
 }
 
 bool resamplePiece(const Image& piece, const PixelRect& pieceRect, int32_t pictureWidth,

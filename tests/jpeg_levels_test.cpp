@@ -78,10 +78,10 @@ Bytes resized(Bytes bytes, int width, int height) {
     return bytes;
 }
 
-// An area for which decodePicture reduces a width x height picture by `reduction`.
-FitArea areaFor(int32_t width, int32_t height, int32_t reduction) {
-    for (int32_t side = 1; reduction > 1 && side < std::max(width, height); ++side)
-        if (reductionFor(width, height, {side, side}) == reduction)
+// An area for which decodePicture decodes level `level` of a width x height picture.
+FitArea areaFor(int32_t width, int32_t height, int32_t level) {
+    for (int32_t side = 1; level > 0 && side < std::max(width, height); ++side)
+        if (levelFor(width, height, {side, side}) == level)
             return {side, side};
     return {};
 }
@@ -103,9 +103,9 @@ TEST(JpegLevels, UpToAnEighthEqualTurboJpegExactlyTruncatedFilesToo) {
             for (int32_t level = 0; level <= 3; ++level) {
                 Image ours, turbo;
                 ASSERT_EQ(decodeJpegLevel(data, level, ours), DecodeStatus::Ok) << picture.name;
-                ASSERT_EQ(decodePictureData(data, turbo,
-                                            areaFor(picture.width, picture.height, 1 << level)),
-                          DecodeStatus::Ok);
+                ASSERT_EQ(
+                    decodePictureData(data, turbo, areaFor(picture.width, picture.height, level)),
+                    DecodeStatus::Ok);
                 EXPECT_TRUE(ours.qimage() == turbo.qimage()) << picture.name << " level " << level;
                 EXPECT_EQ(ours.fullWidth(), picture.width);
                 EXPECT_EQ(ours.fullHeight(), picture.height);

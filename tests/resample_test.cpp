@@ -133,8 +133,8 @@ TEST(Resample, APieceGivesExactlyWhatTheWholePictureGives) {
     const struct {
         PixelRect dest, clip;
     } rows[] = {{{-2000, -900, 3880, 2440}, {0, 0, 300, 200}},  // 40x, off the top left
-                {{-10, 3, 500, 300}, {120, 40, 90, 70}},         // enlarged, in the middle
-                {{5, 5, 40, 25}, {10, 10, 20, 12}}};             // reduced
+                {{-10, 3, 500, 300}, {120, 40, 90, 70}},        // enlarged, in the middle
+                {{5, 5, 40, 25}, {10, 10, 20, 12}}};            // reduced
     for (const auto& row : rows) {
         const PixelRect needed = sourceNeeded(97, 61, row.dest, row.clip);
         ASSERT_GT(needed.width, 0);
@@ -149,8 +149,8 @@ TEST(Resample, APieceGivesExactlyWhatTheWholePictureGives) {
         EXPECT_EQ(fromPiece, resampled(whole, row.dest, row.clip));
         PixelRect shortOne = needed;
         shortOne.width -= 1;
-        EXPECT_FALSE(resamplePiece(piece, shortOne, 97, 61, row.dest, row.clip,
-                                   fromPiece.data(), row.clip.width));
+        EXPECT_FALSE(resamplePiece(piece, shortOne, 97, 61, row.dest, row.clip, fromPiece.data(),
+                                   row.clip.width));
     }
 }
 
