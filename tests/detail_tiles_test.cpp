@@ -1,0 +1,77 @@
+// Zoomed views drawn from tiles decoded by region show what a whole decode at full scale shows.
+#include <gtest/gtest.h>
+
+#include <QImage>
+#include <QTemporaryDir>
+
+#include <filesystem>
+
+#include "fake_surface.h"
+#include "render/detail_tiles.h"
+#include "render/render_pipeline.h"
+
+namespace {
+
+// A 1000 x 700 picture with fine detail everywhere, so any misplaced pixel shows.
+std::filesystem::path writeDetailed(const QTemporaryDir& dir, const char* name) {
+    QImage image(1000, 700, QImage::Format_RGB32);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            image.setPixel(x, y, qRgb((x * 7) % 256, (y * 5) % 256, ((x / 9 + y / 13) % 2) * 255));
+    const QString file = dir.filePath(name);
+    EXPECT_TRUE(image.save(file, "JPEG", 92));
+    return file.toStdString();
+}
+
+TEST(DetailTiles, RectanglesTurnWithThePictureAndBack) {
+    const PixelRect rect{10, 20, 30, 40};
+    EXPECT_EQ(turnRect(rect, 1, 100, 200), (PixelRect{140, 10, 40, 30}));
+    EXPECT_EQ(turnRect(rect, 2, 100, 200), (PixelRect{60, 140, 30, 40}));
+    EXPECT_EQ(turnRect(rect, 3, 100, 200), (PixelRect{20, 60, 40, 30}));
+    for (int32_t turns = 0; turns < 4; ++turns)
+        EXPECT_EQ(unturnRect(turnRect(rect, turns, 100, 200), turns, 100, 200), rect) << turns;
+}
+
+// The same zoomed view twice: from a picture decoded whole at full scale (the render's own
+// path without tiles), and from tiles that a small budget forces to come region by region.
+// Zooms that need full resolution; coarser ones use a level of the decoder's own making.
+TEST(DetailTiles, ZoomedViewFromRegionsEqualsTheWholePicture) {
+    QTemporaryDir dir;
+    PictureListState list;
+    list.pictureList = {writeDetailed(dir, "d.jpg")};
+    struct View {
+        const char* trap;
+        int turns;  // quarter turns right before zooming
+        float zoom, panX, panY;
+    };
+    const View views[] = {{"upright_middle", 0, 6.0f, -700.0f, -500.0f},
+                          {"turned_right_corner", 1, 9.4f, -1900.0f, -2400.0f},
+                          {"half_turn_off_the_edge", 2, 5.0f, -1000.0f, 100.0f}};
+    for (const View& view : views) {
+        RenderState whole, tiled;
+        FakeSurface wholeSurface(240, 160), tiledSurface(240, 160);
+        DetailTiles tiles(300 * 1024);
+        ASSERT_EQ(renderPicture(list, whole, &wholeSurface, 0, 0), 0);
+        ASSERT_EQ(renderPicture(list, tiled, &tiledSurface, 0, 0, {}, &tiles), 0);
+        ASSERT_TRUE(tiled.currentPicture.reduced()) << view.trap;
+        for (int i = 0; i < view.turns; ++i) {
+            renderPicture(list, whole, &wholeSurface, 1, kRotateRight);
+            renderPicture(list, tiled, &tiledSurface, 1, kRotateRight, {}, &tiles);
+        }
+        for (RenderState* state : {&whole, &tiled}) {
+            state->zoomFactor = view.zoom;
+            state->panX = view.panX;
+            state->panY = view.panY;
+        }
+        ASSERT_EQ(renderPicture(list, whole, &wholeSurface, 1, 0), 0);
+        ASSERT_FALSE(whole.currentPicture.reduced());
+        // Until the tiles come the view is the reduced picture enlarged; then it sharpens.
+        ASSERT_EQ(renderPicture(list, tiled, &tiledSurface, 1, 0, {}, &tiles), 0);
+        tiles.waitIdle();
+        ASSERT_EQ(renderPicture(list, tiled, &tiledSurface, 1, 0, {}, &tiles), 0);
+        EXPECT_TRUE(tiled.currentPicture.reduced()) << "the tiles never replace the picture";
+        EXPECT_TRUE(tiledSurface.pixels == wholeSurface.pixels) << view.trap;
+    }
+}
+
+}  // namespace
