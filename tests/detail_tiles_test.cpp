@@ -44,9 +44,10 @@ TEST(DetailTiles, ZoomedViewFromRegionsEqualsTheWholePicture) {
         int turns;  // quarter turns right before zooming
         float zoom, panX, panY;
     };
-    const View views[] = {{"upright_middle", 0, 6.0f, -700.0f, -500.0f},
-                          {"turned_right_corner", 1, 9.4f, -1900.0f, -2400.0f},
-                          {"half_turn_off_the_edge", 2, 5.0f, -1000.0f, 100.0f}};
+    // Each view centres the picture's pixel (512, 512), where four tiles meet.
+    const View views[] = {{"upright", 0, 3.0f, -248.0f, -271.0f},
+                          {"turned_right", 1, 4.0f, -255.7f, -247.7f},
+                          {"half_turn", 2, 5.0f, -465.0f, -133.7f}};
     for (const View& view : views) {
         RenderState whole, tiled;
         FakeSurface wholeSurface(240, 160), tiledSurface(240, 160);
