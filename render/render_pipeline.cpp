@@ -172,6 +172,9 @@ bool drawDetail(const std::filesystem::path& file, RenderState& state, DetailTil
     if (!resamplePiece(*piece->pixels, piece->rect, piece->levelWidth, piece->levelHeight, dest,
                        visible, out, stride))
         return false;
+    // Opaque pixels resample to opaque ones; only alpha needs a second pass.
+    if (!blend && !piece->pixels->hasAlpha())
+        return true;
     for (int32_t y = 0; y < visible.height; ++y) {
         auto* row = reinterpret_cast<uint32_t*>(surface.scanLine(visible.y + y)) + visible.x;
         if (blend)

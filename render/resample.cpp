@@ -345,7 +345,78 @@ void horizontalFirst(const Job& job, int32_t begin, int32_t end) {
     }
 }
 
+#if defined(__SSE2__) && !defined(QUILLMERE_RESAMPLE_PLAIN)
+// The SSE2 form of horizontalFirst for two-tap columns, with exactly its arithmetic: the
+// carried rows hold 16-bit values (at most 255 << kCarryBits), and every blend is one
+// multiply-add of a pair of them with a pair of weights.
+void horizontalFirstSse2(const Job& job, int32_t begin, int32_t end) {
+    const AxisTaps& cols = job.columns;
+    const size_t columnCount = cols.first.size();
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i carryHalf = _mm_set1_epi32(1 << (kVerticalShift - 1));
+    struct Carried {
+        int32_t sourceRow = -1;
+        std::vector<int16_t> values;  // four per column, two spare at the end for loads
+    };
+    Carried recent[2];
+    recent[0].values.resize(columnCount * 4 + 4);
+    recent[1].values.resize(columnCount * 4 + 4);
+    const auto carriedRow = [&](int32_t sourceRow, int32_t keep) -> const int16_t* {
+        for (const Carried& slot : recent)
+            if (slot.sourceRow == sourceRow)
+                return slot.values.data();
+        Carried& slot = recent[recent[0].sourceRow == keep ? 1 : 0];
+        const uint8_t* src = job.source.row(sourceRow);
+        int16_t* out = slot.values.data();
+        const int32_t* w = cols.weight.data();
+        for (size_t c = 0; c < columnCount; ++c, w += 2, out += 4) {
+            // b0 g0 r0 a0 b1 g1 r1 a1, then paired per channel: b0 b1 g0 g1 ...
+            const __m128i two = _mm_unpacklo_epi8(
+                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + size_t(cols.first[c]) * 4)),
+                zero);
+            const __m128i pairs = _mm_unpacklo_epi16(two, _mm_srli_si128(two, 8));
+            __m128i sums = _mm_madd_epi16(pairs, weightPair(w[0], w[1]));
+            sums = _mm_srai_epi32(_mm_add_epi32(sums, carryHalf), kVerticalShift);
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packs_epi32(sums, zero));
+        }
+        slot.sourceRow = sourceRow;
+        return slot.values.data();
+    };
+    const __m128i half = _mm_set1_epi32(1 << (kHorizontalShift - 1));
+    for (int32_t r = begin; r < end; ++r) {
+        const int32_t* w = job.rows.weight.data() + job.rows.offset[r];
+        const int32_t first = job.rows.first[r];
+        const bool single = job.rows.count[r] == 1;
+        const int16_t* upper = carriedRow(first, single ? -1 : first + 1);
+        const int16_t* lower = single ? upper : carriedRow(first + 1, first);
+        const __m128i weights = weightPair(w[0], single ? 0 : w[1]);
+        uint32_t* out = job.out + job.outStride * r;
+        for (size_t c = 0; c < columnCount; c += 2) {
+            const __m128i u = _mm_loadu_si128(reinterpret_cast<const __m128i*>(upper + c * 4));
+            const __m128i l = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lower + c * 4));
+            const __m128i first4 = _mm_srai_epi32(
+                _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(u, l), weights), half),
+                kHorizontalShift);
+            const __m128i second4 = _mm_srai_epi32(
+                _mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(u, l), weights), half),
+                kHorizontalShift);
+            const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(first4, second4), zero);
+            if (c + 1 < columnCount)
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(out + c), bytes);
+            else
+                out[c] = static_cast<uint32_t>(_mm_cvtsi128_si32(bytes));
+        }
+    }
+}
+#endif
+
 void resampleRows(const Job& job, int32_t begin, int32_t end) {
+#if defined(__SSE2__) && !defined(QUILLMERE_RESAMPLE_PLAIN)
+    if (job.rows.enlarging && job.columns.twoTaps) {
+        horizontalFirstSse2(job, begin, end);
+        return;
+    }
+#endif
     if (job.rows.enlarging)
         horizontalFirst(job, begin, end);
     else
