@@ -16,7 +16,7 @@
 
 namespace {
 
-Q_LOGGING_CATEGORY(lcSettings, "quillmere.settings")
+Q_LOGGING_CATEGORY(lcSettings, "quillmere.settings", QtInfoMsg)
 
 constexpr int32_t kDefaultBackground = 250;
 constexpr int32_t kBlackBackground = 0;

@@ -150,7 +150,7 @@ std::optional<DecodeStatus> decodeWithTurboJpeg(std::span<const uint8_t> data, I
     if (tjDecompressHeader3(handle.get(), jpeg, jpegSize, &width, &height, &subsampling,
                             &colourspace) != 0)
         return DecodeStatus::Failed;
-    const int32_t level = levelFor(width, height, area);
+    const int32_t level = levelWithinBudget(width, height, area);
     // Deeper than DCT scaling goes, the rows are reduced as they are decoded.
     if (level > kJpegDctLevels)
         return decodeJpegLevel(data, level, out, stop);
@@ -220,6 +220,17 @@ int32_t levelFor(int32_t width, int32_t height, FitArea area) {
     return level;
 }
 
+int32_t levelWithinBudget(int32_t width, int32_t height, FitArea area) {
+    int32_t level = levelFor(width, height, area);
+    if (area.width <= 0 || area.height <= 0)
+        return level;
+    while (level < kMaxLevel && uint64_t{4} * static_cast<uint64_t>(levelExtent(width, level)) *
+                                        static_cast<uint64_t>(levelExtent(height, level)) >
+                                    Image::maxPictureBytes())
+        ++level;
+    return level;
+}
+
 int32_t reductionFor(int32_t width, int32_t height, FitArea area) {
     return 1 << std::min(levelFor(width, height, area), kJpegDctLevels);
 }
@@ -234,7 +245,7 @@ int32_t jpeg2000Level(std::span<const uint8_t> data, FitArea area) {
     PictureHeader header;
     if (area.width <= 0 || readJpeg2000Header(data, header) != DecodeStatus::Ok)
         return 0;
-    return levelFor(header.width, header.height, area);
+    return levelWithinBudget(header.width, header.height, area);
 }
 
 DecodeStatus decodeData(std::span<const uint8_t> data, Image& out, const FitAreaSource& area,

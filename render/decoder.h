@@ -33,6 +33,9 @@ struct FitArea {
 // into area in either orientation, so that neither the fit nor a quarter turn enlarges its
 // pixels; 0 without an area.
 int32_t levelFor(int32_t width, int32_t height, FitArea area);
+// levelFor, or a deeper level when that one would not fit Image::maxPictureBytes(): with an
+// area, a picture is shown from a level of it rather than refused.
+int32_t levelWithinBudget(int32_t width, int32_t height, FitArea area);
 // The scale, 1/denominator, a JPEG of width x height is decoded at for area by DCT scaling
 // alone: 1, 2, 4 or 8.
 int32_t reductionFor(int32_t width, int32_t height, FitArea area);

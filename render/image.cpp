@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <limits>
 
 bool Image::create(int32_t width, int32_t height, bool withAlpha) {
@@ -35,7 +36,16 @@ void Image::setFullSize(int32_t width, int32_t height) {
     fullHeight_ = std::max(height, this->height());
 }
 
+namespace {
+
+// 0 until a test sets a bound of its own.
+std::atomic<size_t> boundForTests{0};
+
+}  // namespace
+
 size_t Image::maxPictureBytes() {
+    if (const size_t forTests = boundForTests.load(std::memory_order_relaxed); forTests != 0)
+        return forTests;
     // A quarter of the physical memory: several pictures of that size (the decoded one, the
     // decoder's own buffers, a turned copy) still fit. Never below 1 GiB, so a 100-megapixel
     // photo opens on small machines, and never above what a QImage can address.
@@ -50,4 +60,8 @@ size_t Image::maxPictureBytes() {
         return std::clamp(quarter, size_t{1} << 30, qimageLimit);
     }();
     return bound;
+}
+
+void Image::setMaxPictureBytesForTests(size_t bytes) {
+    boundForTests.store(bytes, std::memory_order_relaxed);
 }

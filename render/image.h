@@ -55,10 +55,14 @@ class Image {
     // premultiplying, the colour bytes are premultiplied whatever the QImage format says).
     const QImage& qimage() const { return image_; }
 
-    // The largest picture, in bytes of 32-bit pixels, that the viewer will hold: derived from
-    // the machine's memory so that a 100-megapixel photo opens and an absurd header cannot
-    // make the viewer allocate without bound.
+    // The largest picture, in bytes of 32-bit pixels, that the viewer will hold, and the budget
+    // its caches share (the levels, tiles and pictures decoded ahead): derived from the
+    // machine's memory so that a 100-megapixel photo opens whole and an absurd header cannot
+    // make the viewer allocate without bound. A larger picture is shown from a level of it.
     static size_t maxPictureBytes();
+    // Sets a smaller bound, so that tests can try pictures larger than it without allocating
+    // gigabytes; 0 gives back the machine's own.
+    static void setMaxPictureBytesForTests(size_t bytes);
 
   private:
     QImage image_;

@@ -10,7 +10,7 @@
 
 namespace {
 
-Q_LOGGING_CATEGORY(lcPrefetch, "quillmere.render.prefetch")
+Q_LOGGING_CATEGORY(lcPrefetch, "quillmere.render.prefetch", QtInfoMsg)
 
 constexpr size_t kMiB = size_t{1} << 20;
 

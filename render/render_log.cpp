@@ -1,3 +1,3 @@
 #include "render/render_log.h"
 
-Q_LOGGING_CATEGORY(lcRender, "quillmere.render")
+Q_LOGGING_CATEGORY(lcRender, "quillmere.render", QtInfoMsg)
