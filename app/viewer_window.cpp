@@ -416,11 +416,12 @@ void ViewerWindow::deleteCurrentPicture() {
 }
 
 void ViewerWindow::openDroppedFile(const std::filesystem::path& file) {
-    // A dropped file that is not among its folder's pictures leaves no picture to locate:
-    // the first picture is shown then, as at start-up, so the index always lies in the list.
+    // A dropped file that is not among its folder's pictures leaves the index as it was; only
+    // an index outside the new list goes to the first picture, so it always lies in the list.
     source_->clear();
-    viewer.currentIndex = 0;
     openPicture(viewer, file, options_.programFolder);
+    if (currentPath(viewer) == nullptr)
+        viewer.currentIndex = 0;
     viewer.zoomFactor = 1.0f;
     if (!viewer.slideshowRunning) {
         if (viewer.pictureList.empty())

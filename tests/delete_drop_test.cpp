@@ -165,6 +165,23 @@ TEST_F(DropTest, AFolderOrANonPictureListsItsFolderAndShowsTheFirst) {
     EXPECT_EQ(fixture.pixel(400, 300), QColor(Qt::blue));
 }
 
+TEST_F(DropTest, ANonPictureKeepsAnIndexThatLiesInTheNewList) {
+    fixture.press(Qt::Key_Right);  // b.bmp: index 1
+    writeBytes(other / "notes.txt", "text");
+    drop({other / "notes.txt"});
+    EXPECT_EQ(viewer.currentIndex, 1);
+    EXPECT_EQ(fixture.title(), "Quillmere - y.bmp");
+    EXPECT_EQ(fixture.pixel(400, 300), QColor(Qt::yellow));
+    fixture.press(Qt::Key_Right);
+    fixture.press(Qt::Key_Right);  // index 1 of two: a list of one leaves it outside
+    TempFolder single;
+    writePicture(single / "only.bmp", 40, 20, Qt::red);
+    writeBytes(single / "notes.txt", "text");
+    drop({single / "notes.txt"});
+    EXPECT_EQ(viewer.currentIndex, 0);
+    EXPECT_EQ(fixture.title(), "Quillmere - only.bmp");
+}
+
 TEST_F(DropTest, ADropAfterTheLastPictureWasDeletedShowsTheNewFolder) {
     TempFolder single;
     writePicture(single / "only.bmp", 40, 20, Qt::red);
