@@ -67,8 +67,6 @@ void PictureSurface::mouseMoveEvent(QMouseEvent* event) {
 
 void PictureSurface::mouseDoubleClickEvent(QMouseEvent* event) {
     event->accept();
-    if (event->button() == Qt::LeftButton)
-        emit doubleClicked();
 }
 
 void PictureSurface::wheelEvent(QWheelEvent* event) {

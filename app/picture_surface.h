@@ -40,9 +40,6 @@ class PictureSurface : public QWidget, public RenderTarget {
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
 
-  signals:
-    void doubleClicked();
-
   private:
     QImage pixels_;
     std::function<void()> firstPaintHook_;

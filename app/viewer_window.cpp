@@ -113,8 +113,6 @@ ViewerWindow::ViewerWindow(ViewerOptions options, QWidget* parent)
     surface_->setGeometry(rect());
     surface_->installEventFilter(this);
     installEventFilter(this);
-    connect(surface_, &PictureSurface::doubleClicked, this,
-            [this] { zoomBy(ZoomStep::Op::Toggle); });
     slideshow_ = new Slideshow(
         [this] {
             showNext();
@@ -275,6 +273,17 @@ bool ViewerWindow::holdStep(std::function<void()> step) {
 bool ViewerWindow::holdInput(QObject* target, QEvent* event) {
     if (!holding_)
         return false;
+    switch (event->type()) {
+        case QEvent::KeyPress:
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick:
+        case QEvent::MouseMove:
+        case QEvent::Wheel:
+            break;
+        default:
+            return false;  // not input: painting, resizing and the like go on
+    }
     int repeatKey = 0;
     if (event->type() == QEvent::KeyPress) {
         const auto* key = static_cast<const QKeyEvent*>(event);
@@ -530,6 +539,11 @@ bool ViewerWindow::handleInput(QEvent* event) {
                 return false;
             stopSlideshow();
             zoomStep(viewer, {ZoomStep::Op::BeginDrag, cursor()});
+            return true;
+        case QEvent::MouseButtonDblClick:
+            if (static_cast<QMouseEvent*>(event)->button() != Qt::LeftButton)
+                return false;
+            zoomBy(ZoomStep::Op::Toggle);
             return true;
         case QEvent::MouseButtonRelease:
             // Released anywhere, the drag ends: the grab delivers the release here even when
