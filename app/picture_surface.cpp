@@ -72,3 +72,12 @@ void PictureSurface::mouseDoubleClickEvent(QMouseEvent* event) {
 void PictureSurface::wheelEvent(QWheelEvent* event) {
     event->accept();
 }
+
+bool PictureSurface::event(QEvent* event) {
+    // Pinches too were handled by the window's pre-filter; unaccepted they would reach it twice.
+    if (event->type() == QEvent::NativeGesture) {
+        event->accept();
+        return true;
+    }
+    return QWidget::event(event);
+}

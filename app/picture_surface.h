@@ -39,6 +39,7 @@ class PictureSurface : public QWidget, public RenderTarget {
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
+    bool event(QEvent* event) override;
 
   private:
     QImage pixels_;

@@ -8,12 +8,14 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QNativeGestureEvent>
 #include <QPointer>
 #include <QScreen>
 #include <QTimer>
 #include <QUrl>
 #include <QWindow>
 
+#include <cmath>
 #include <system_error>
 
 #include "app/about_dialog.h"
@@ -280,6 +282,7 @@ bool ViewerWindow::holdInput(QObject* target, QEvent* event) {
         case QEvent::MouseButtonDblClick:
         case QEvent::MouseMove:
         case QEvent::Wheel:
+        case QEvent::NativeGesture:
             break;
         default:
             return false;  // not input: painting, resizing and the like go on
@@ -558,15 +561,47 @@ bool ViewerWindow::handleInput(QEvent* event) {
             stopSlideshow();
             zoomBy(ZoomStep::Op::DragTo);
             return true;
-        case QEvent::Wheel:
+        case QEvent::Wheel: {
+            // Only the vertical wheel zooms: a sideways scroll, a tilted wheel or a touchpad's
+            // sideways swipe does nothing at all.
+            const int delta = static_cast<QWheelEvent*>(event)->angleDelta().y();
+            if (delta == 0)
+                return false;
             stopSlideshow();
             // One step per event whatever its size, forward zooming in.
-            zoomBy(static_cast<QWheelEvent*>(event)->angleDelta().y() > 0 ? ZoomStep::Op::In
-                                                                          : ZoomStep::Op::Out);
+            zoomBy(delta > 0 ? ZoomStep::Op::In : ZoomStep::Op::Out);
             return true;
+        }
+        case QEvent::NativeGesture:
+            return pinch(static_cast<QNativeGestureEvent*>(event));
         default:
             return false;
     }
+}
+
+// A touchpad pinch zooms in the wheel's steps, one for each kPinchStep of scale the fingers
+// have added or taken away, about the point between them.
+bool ViewerWindow::pinch(QNativeGestureEvent* gesture) {
+    if (gesture->gestureType() == Qt::BeginNativeGesture ||
+        gesture->gestureType() == Qt::EndNativeGesture) {
+        pinchScale_ = 0.0;
+        return false;
+    }
+    if (gesture->gestureType() != Qt::ZoomNativeGesture)
+        return false;
+    stopSlideshow();
+    pinchScale_ += gesture->value();
+    const QPointF at = surface_->mapFrom(this, mapFromGlobal(gesture->globalPosition()));
+    const qreal ratio = surface_->devicePixelRatioF();
+    const CursorPos centre{static_cast<int32_t>(std::floor(at.x() * ratio)),
+                           static_cast<int32_t>(std::floor(at.y() * ratio))};
+    while (std::abs(pinchScale_) >= kPinchStep) {
+        const bool in = pinchScale_ > 0;
+        pinchScale_ -= in ? kPinchStep : -kPinchStep;
+        zoomStep(viewer, {in ? ZoomStep::Op::In : ZoomStep::Op::Out, centre});
+        renderPicture(1, kRotateNone);
+    }
+    return true;
 }
 
 void ViewerWindow::keyPressEvent(QKeyEvent* event) {

@@ -15,6 +15,7 @@
 #include "render/zoom.h"
 
 class PictureSource;
+class QNativeGestureEvent;
 class PictureSurface;
 class Prefetcher;
 class Slideshow;
@@ -92,6 +93,7 @@ class ViewerWindow : public QDialog {
     void saveSettings(const WindowRect& rect, int maximised, int background);
     void onSizeChanged();
     bool handleInput(QEvent* event);
+    bool pinch(QNativeGestureEvent* gesture);
     std::optional<CursorPos> cursor() const;
     WindowRect windowRect() const;
     bool isNormalPlacement() const;
@@ -121,6 +123,8 @@ class ViewerWindow : public QDialog {
     std::deque<HeldInput> held_;  // the front one is the step that waits, when holding_
     bool holding_ = false;
     std::optional<qint64> replayPressedAtMs_;
+    qreal pinchScale_ = 0.0;  // scale pinched since the last zoom step
+    static constexpr qreal kPinchStep = 0.2;
     int firstPaintDone_ = 0;
     bool firstPaintQueued_ = false;
     // The direction of the last step, +1 or -1: its neighbour is decoded ahead first.

@@ -1,6 +1,8 @@
 // Keys, mouse and the context menu of the real window, driven as a user would.
 #include <QApplication>
 #include <QMenu>
+#include <QNativeGestureEvent>
+#include <QPointingDevice>
 #include <QTest>
 #include <QTimer>
 #include <QWheelEvent>
@@ -32,10 +34,17 @@ class InputMapTest : public ::testing::Test {
         QCursor::setPos(fixture.window->surface()->mapToGlobal(QPoint(x, y)));
     }
 
-    void wheel(int delta) {
+    void wheel(int delta, int sideways = 0) {
         const QPointF local(400, 300);
         QWheelEvent event(local, fixture.window->surface()->mapToGlobal(local), QPoint(),
-                          QPoint(0, delta), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+                          QPoint(sideways, delta), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase,
+                          false);
+        QApplication::sendEvent(fixture.window->surface(), &event);
+    }
+
+    void pinch(Qt::NativeGestureType type, qreal value, QPointF local = {300, 200}) {
+        QNativeGestureEvent event(type, QPointingDevice::primaryPointingDevice(), 2, local, local,
+                                  fixture.window->surface()->mapToGlobal(local), value, {});
         QApplication::sendEvent(fixture.window->surface(), &event);
     }
 };
@@ -82,6 +91,35 @@ TEST_F(InputMapTest, TheWheelTakesOneStepPerEventWhateverItsDelta) {
     wheel(-480);
     EXPECT_EQ(viewer.zoomFactor, 1.0f);
     wheel(0);  // no forward motion counts as backward
+    EXPECT_EQ(viewer.zoomFactor, 1.0f);
+}
+
+// Tilted wheels and touchpads scroll sideways; that is not a zoom, nor a reason to stop.
+TEST_F(InputMapTest, ASidewaysScrollDoesNothing) {
+    wheel(120);
+    fixture.window->startSlideshow();
+    wheel(0, 120);
+    wheel(0, -120);
+    EXPECT_FLOAT_EQ(viewer.zoomFactor, 1.2f);
+    EXPECT_EQ(viewer.slideshowRunning, 1);
+}
+
+// Spreading the fingers by a scale of 0.2 takes one zoom step, about the point between them
+// at the first step from the fit; pinching back steps out again.
+TEST_F(InputMapTest, APinchZoomsInStepsAboutItsCentre) {
+    fixture.window->startSlideshow();
+    pinch(Qt::BeginNativeGesture, 0);
+    for (int i = 0; i < 9; ++i)
+        pinch(Qt::ZoomNativeGesture, 0.05);  // 0.45 in all: two steps
+    EXPECT_EQ(viewer.slideshowRunning, 0);
+    EXPECT_EQ(viewer.zoomFactor, static_cast<float>(static_cast<double>(1.2f) + 0.2));
+    EXPECT_EQ(viewer.zoomAnchorX, 300);
+    EXPECT_EQ(viewer.zoomAnchorY, 200);
+    pinch(Qt::EndNativeGesture, 0);
+    pinch(Qt::BeginNativeGesture, 0);
+    pinch(Qt::ZoomNativeGesture, -0.15, {50, 50});  // the rest of the last pinch is gone
+    EXPECT_EQ(viewer.zoomFactor, static_cast<float>(static_cast<double>(1.2f) + 0.2));
+    pinch(Qt::ZoomNativeGesture, -0.9, {50, 50});
     EXPECT_EQ(viewer.zoomFactor, 1.0f);
 }
 
