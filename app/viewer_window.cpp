@@ -29,6 +29,7 @@
 #include "commands/key_table.h"
 #include "commands/shell_actions.h"
 #include "commands/slideshow.h"
+#include "platform/keyboard_layout.h"
 #include "render/picture_source.h"
 #include "render/prefetcher.h"
 #include "render/render_pipeline.h"
@@ -529,7 +530,8 @@ bool ViewerWindow::eventFilter(QObject* watched, QEvent* event) {
 bool ViewerWindow::handleInput(QEvent* event) {
     switch (event->type()) {
         case QEvent::KeyPress: {
-            const int key = static_cast<QKeyEvent*>(event)->key();
+            const auto* press = static_cast<QKeyEvent*>(event);
+            const int key = bindingKey(press->key(), usLetterAtScanCode(press->nativeScanCode()));
             if (keyStopsSlideshow(key))
                 stopSlideshow();
             const KeyBinding* binding = findKeyBinding(key);

@@ -1,5 +1,7 @@
 #include "commands/key_table.h"
 
+#include <QChar>
+
 #include <array>
 
 namespace {
@@ -21,6 +23,15 @@ constexpr std::array<KeyBinding, 13> kKeyTable{{
 }};
 
 }  // namespace
+
+int bindingKey(int key, std::optional<char> usLetter) {
+    // Qt gives a letter key the code of its upper-case character.
+    const auto character = static_cast<char32_t>(key);
+    if (!usLetter || character < 0x80 || character > 0x10FFFF || !QChar::isLetter(character) ||
+        QChar::script(character) == QChar::Script_Latin)
+        return key;
+    return Qt::Key_A + (*usLetter - 'A');
+}
 
 const KeyBinding* findKeyBinding(int key) {
     for (const KeyBinding& binding : kKeyTable) {

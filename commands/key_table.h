@@ -2,6 +2,8 @@
 
 #include <Qt>
 
+#include <optional>
+
 #include "commands/command_ids.h"
 
 // What a key press does, looked up by key alone: modifiers never change a binding, so Ctrl+R
@@ -12,6 +14,12 @@ struct KeyBinding {
     // Esc leaves full screen but does nothing outside it.
     bool onlyInFullScreen;
 };
+
+// The key a press is bound by. Latin layouts (QWERTY, AZERTY, Dvorak, ...) keep their letters
+// where they are printed: the key itself. A letter of another script (Cyrillic, Greek,
+// Hebrew, Arabic, ...) stands for the US letter at the same place, usLetter, so that the key
+// where a US keyboard has F is full screen under every layout.
+int bindingKey(int key, std::optional<char> usLetter);
 
 // The binding of a key, or nullptr for a key with no binding.
 const KeyBinding* findKeyBinding(int key);

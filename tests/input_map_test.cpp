@@ -94,6 +94,20 @@ TEST_F(InputMapTest, TheWheelTakesOneStepPerEventWhateverItsDelta) {
     EXPECT_EQ(viewer.zoomFactor, 1.0f);
 }
 
+// Under a Cyrillic layout the key where a US keyboard prints F gives a Cyrillic letter; it is
+// still full screen, and S still starts the slideshow.
+TEST_F(InputMapTest, LetterShortcutsWorkUnderACyrillicLayout) {
+    const auto press = [&](int key, quint32 scanCode, const QString& text) {
+        QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier, scanCode, 0, 0, text);
+        QApplication::sendEvent(fixture.window.get(), &event);
+        fixture.waitIdle();
+    };
+    press(0x0410, 41, QString(QChar(0x0430)));  // the F key: Cyrillic a
+    EXPECT_EQ(viewer.isFullScreen, 1);
+    press(0x042B, 39, QString(QChar(0x044B)));  // the S key: Cyrillic yeru
+    EXPECT_EQ(viewer.slideshowRunning, 1);
+}
+
 // Tilted wheels and touchpads scroll sideways; that is not a zoom, nor a reason to stop.
 TEST_F(InputMapTest, ASidewaysScrollDoesNothing) {
     wheel(120);

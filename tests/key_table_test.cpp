@@ -90,4 +90,26 @@ TEST(CommandIds, ValuesMatchTheMenuResource) {
     EXPECT_EQ(IDR_CONTEXT_MENU, 130);
 }
 
+// Which key a press is bound by, under the layouts people use.
+TEST(BindingKey, LettersOfOtherScriptsStandForTheUsLetterAtTheirPlace) {
+    const struct {
+        const char* trap;
+        int key;
+        std::optional<char> usLetter;
+        int bound;
+    } rows[] = {
+        {"cyrillic_a_on_the_f_key", 0x0410, 'F', Qt::Key_F},
+        {"greek_phi_on_the_f_key", 0x03A6, 'F', Qt::Key_F},
+        {"hebrew_kaf_on_the_f_key", 0x05DB, 'F', Qt::Key_F},
+        {"arabic_beh_on_the_f_key", 0x0628, 'F', Qt::Key_F},
+        {"azerty_a_stays_a", Qt::Key_A, 'Q', Qt::Key_A},
+        {"dvorak_u_on_the_f_key_stays_u", Qt::Key_U, 'F', Qt::Key_U},
+        {"latin_accented_stays", 0x00C9, 'F', 0x00C9},
+        {"arrows_never_move", Qt::Key_Right, std::nullopt, Qt::Key_Right},
+        {"unknown_place_keeps_the_key", 0x0410, std::nullopt, 0x0410},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(bindingKey(row.key, row.usLetter), row.bound) << row.trap;
+}
+
 }  // namespace
