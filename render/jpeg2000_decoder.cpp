@@ -647,6 +647,18 @@ bool exceedsPictureBytes(int64_t width, int64_t height) {
            Image::maxPictureBytes();
 }
 
+// OpenJPEG sets up every code-block of a tile it decodes, whatever the level or area, so the
+// samples of the largest tile at full resolution are bounded like a picture's bytes.
+bool tileTooLarge(const Layout& layout) {
+    const uint64_t width = std::min<uint64_t>(layout.x.tileSize, layout.width);
+    const uint64_t height = std::min<uint64_t>(layout.y.tileSize, layout.height);
+    uint64_t samples = 0;
+    for (uint32_t c = 0; c < layout.components; ++c)
+        samples +=
+            (ceilDiv(width, layout.x.steps[c]) + 1) * (ceilDiv(height, layout.y.steps[c]) + 1);
+    return samples > Image::maxPictureBytes();
+}
+
 }  // namespace
 
 bool isJpeg2000(std::span<const uint8_t> data) {
@@ -682,7 +694,8 @@ DecodeStatus decodeJpeg2000Level(std::span<const uint8_t> data, int32_t level, I
     Layout layout;
     if (const DecodeStatus status = openLayout(codestream, layout); status != DecodeStatus::Ok)
         return status;
-    if (exceedsPictureBytes(levelExtent(layout.width, level), levelExtent(layout.height, level)))
+    if (exceedsPictureBytes(levelExtent(layout.width, level), levelExtent(layout.height, level)) ||
+        tileTooLarge(layout))
         return DecodeStatus::OutOfMemory;
     // A component too small to keep a sample at OpenJPEG's deepest levels leaves the rest to
     // the row reducer.
@@ -718,7 +731,7 @@ DecodeStatus decodeJpeg2000Region(std::span<const uint8_t> data, int32_t level,
         std::min<int64_t>(int64_t{region.y} + region.height, levelExtent(layout.height, level));
     if (right <= left || bottom <= top)
         return DecodeStatus::Failed;
-    if (exceedsPictureBytes(right - left, bottom - top))
+    if (exceedsPictureBytes(right - left, bottom - top) || tileTooLarge(layout))
         return DecodeStatus::OutOfMemory;
     const PixelRect area{static_cast<int32_t>(left), static_cast<int32_t>(top),
                          static_cast<int32_t>(right - left), static_cast<int32_t>(bottom - top)};

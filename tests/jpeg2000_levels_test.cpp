@@ -250,6 +250,9 @@ TEST(Jpeg2000Levels, BrokenOrAbsurdHeadersAreRefusedUpFront) {
     EXPECT_EQ(decodeJpeg2000Level(huge, 0, image), DecodeStatus::OutOfMemory);
     EXPECT_EQ(decodeJpeg2000Region(huge, 0, {0, 0, 100000, 100000}, image),
               DecodeStatus::OutOfMemory);
+    // Small levels and regions of it still need OpenJPEG to set up its one huge tile.
+    EXPECT_EQ(decodeJpeg2000Level(huge, 8, image), DecodeStatus::OutOfMemory);
+    EXPECT_EQ(decodeJpeg2000Region(huge, 3, {0, 0, 64, 64}, image), DecodeStatus::OutOfMemory);
 
     const Bytes broken[] = {Bytes(good.begin(), good.begin() + 30), patched({43}, 0, 1),
                             patched({8}, 0), Bytes(good.size(), 0x5A)};
