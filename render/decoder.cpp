@@ -258,9 +258,7 @@ DecodeStatus decodeData(std::span<const uint8_t> data, Image& out, const FitArea
     } else if (!(known = area())) {
         qCDebug(lcRender) << "decode no longer wanted";
     } else if (isJpeg2000(data)) {
-        const int32_t level = jpeg2000Level(data, *known);
-        status =
-            level == 0 ? decodeJpeg2000(data, out) : decodeJpeg2000Level(data, level, out, stop);
+        status = decodeJpeg2000Level(data, jpeg2000Level(data, *known), out, stop);
     } else if (isJpeg(data) && countJpegScans(data) > kMaxJpegScans) {
         qCDebug(lcRender) << "jpeg with more than" << kMaxJpegScans << "scans refused";
     } else if (std::optional<DecodeStatus> turbo;
