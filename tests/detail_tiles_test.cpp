@@ -5,8 +5,10 @@
 #include <QTemporaryDir>
 
 #include <filesystem>
+#include <fstream>
 
 #include "fake_surface.h"
+#include "jpeg2000_writer.h"
 #include "render/detail_tiles.h"
 #include "render/render_pipeline.h"
 
@@ -35,10 +37,23 @@ TEST(DetailTiles, RectanglesTurnWithThePictureAndBack) {
 // The same zoomed view twice: from a picture decoded whole at full scale (the render's own
 // path without tiles), and from tiles that a small budget forces to come region by region.
 // Zooms that need full resolution; coarser ones use a level of the decoder's own making.
-TEST(DetailTiles, ZoomedViewFromRegionsEqualsTheWholePicture) {
+// A 1000 x 700 lossless JPEG 2000 of four resolution levels: its regions are exact.
+std::filesystem::path writeDetailedJpeg2000(const QTemporaryDir& dir, const char* name) {
+    const Bytes bytes = encode({name, 1000, 700, 0, 0, 1, 4, 0, 0});
+    const std::filesystem::path file = dir.filePath(name).toStdString();
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    return file;
+}
+
+class ZoomedView : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(ZoomedView, FromRegionsEqualsTheWholePicture) {
     QTemporaryDir dir;
     PictureListState list;
-    list.pictureList = {writeDetailed(dir, "d.jpg")};
+    list.pictureList = {std::string(GetParam()) == "jpeg" ? writeDetailed(dir, "d.jpg")
+                                                          : writeDetailedJpeg2000(dir, "d.j2k")};
     struct View {
         const char* trap;
         int turns;  // quarter turns right before zooming
@@ -74,5 +89,7 @@ TEST(DetailTiles, ZoomedViewFromRegionsEqualsTheWholePicture) {
         EXPECT_TRUE(tiledSurface.pixels == wholeSurface.pixels) << view.trap;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Formats, ZoomedView, ::testing::Values("jpeg", "jpeg2000"));
 
 }  // namespace
