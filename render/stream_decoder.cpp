@@ -75,7 +75,8 @@ uint32_t narrow(uint32_t sample) {
 class PngPixels {
   public:
     // False for the kinds Qt's reader and ours might read differently: a tRNS key beyond the
-    // depth, and a 1-bit palette of one entry (whose missing second colour Qt makes up).
+    // depth, 16-bit RGB with a key, and a 1-bit palette of one entry (whose missing second
+    // colour Qt makes up).
     bool setUp(const png::Chunks& chunks) {
         header_ = chunks.header;
         const std::span<const uint8_t> trns = chunks.transparency;
@@ -105,9 +106,11 @@ class PngPixels {
                 return true;
             case kRgb:
                 alpha_ = keyed_;
+                // Qt reads 16-bit RGB with a key as 64-bit pixels that libpng fills with
+                // 48-bit ones, askew; that picture is left to it.
                 if (depth == 16) {
                     way_ = Way::Wide;
-                    return true;
+                    return !keyed_;
                 }
                 way_ = keyed_ ? Way::RgbKey : Way::Common;
                 // libpng compares 8-bit samples with the key's low byte alone.
@@ -182,26 +185,20 @@ class PngPixels {
         }
     }
 
-    // Grey, grey+alpha, RGB and RGBA at 16 bits; a keyed sample is transparent, its colour
-    // kept, as libpng expands it.
+    // Grey, grey+alpha, RGB and RGBA at 16 bits; a grey sample equal to the key is
+    // transparent, its colour kept, as libpng expands it.
     void wide(const uint8_t* samples, uint32_t* out, size_t width) const {
         const uint8_t type = header_.colourType;
         const size_t channels = type == kGrey ? 1 : type == kGreyAlpha ? 2 : type == kRgb ? 3 : 4;
+        const size_t alphaAt = channels % 2 == 0 ? 2 * (channels - 1) : 0;
+        const size_t greenAt = channels >= 3 ? 2 : 0, blueAt = channels >= 3 ? 4 : 0;
         for (size_t x = 0; x < width; ++x, samples += 2 * channels) {
-            uint32_t v[4];
-            for (size_t c = 0; c < channels; ++c)
-                v[c] = bigEndian16(samples + 2 * c);
-            uint32_t r = v[0], g = v[0], b = v[0], a = 0xFFFF;
-            if (channels >= 3) {
-                g = v[1];
-                b = v[2];
-            }
-            if (channels == 2 || channels == 4)
-                a = v[channels - 1];
-            if (keyed_ && v[0] == key_[0] &&
-                (channels == 1 || (v[1] == key_[1] && v[2] == key_[2])))
+            const uint32_t first = bigEndian16(samples);
+            uint32_t a = alphaAt ? bigEndian16(samples + alphaAt) : 0xFFFF;
+            if (keyed_ && first == key_[0])
                 a = 0;
-            out[x] = argb(narrow(a), narrow(r), narrow(g), narrow(b));
+            out[x] = argb(narrow(a), narrow(first), narrow(bigEndian16(samples + greenAt)),
+                          narrow(bigEndian16(samples + blueAt)));
         }
     }
 
