@@ -593,7 +593,7 @@ DecodeStatus readScanlines(TIFF* tiff, uint32_t width, uint32_t height, uint16_t
                            const std::array<uint32_t, 256>& table, LevelWriter& writer,
                            const std::stop_token& stop) {
     const tmsize_t lineBytes = TIFFScanlineSize(tiff);
-    if (lineBytes < static_cast<tmsize_t>(width * (bits / 8)))
+    if (lineBytes < static_cast<tmsize_t>(width) * (bits / 8))
         return DecodeStatus::Failed;
     std::vector<uint8_t> line(static_cast<size_t>(lineBytes));
     std::vector<uint32_t> words(width);
@@ -663,7 +663,8 @@ std::optional<DecodeStatus> streamTiff(std::span<const uint8_t> data, int32_t le
     else
         TIFFGetFieldDefaulted(t, TIFFTAG_ROWSPERSTRIP, &band);
     band = std::clamp<uint32_t>(band, 1, height);
-    if (!direct && uint64_t{width} * band * 4 > kMaxBandBytes)
+    // A direct read holds one row of pixels, the RGBA interface a band of them.
+    if (uint64_t{width} * (direct ? 1 : band) * 4 > kMaxBandBytes)
         return std::nullopt;
     // As Qt's reader: four samples or more have alpha, premultiplied when the file says what
     // its extra sample is.
