@@ -31,12 +31,10 @@ constexpr uint32_t kMaxSide = 1000000;
 // bytes); such files, and ones nearly so, are left to Qt to judge.
 constexpr uint32_t kMaxSkippedChunkBytes = 4u << 20;
 
-enum ColourType : uint8_t {
-    kGrey = 0,
-    kRgb = 2,
-    kGreyAlpha = 4,
-    kRgba = 6,
-};
+using png::Chunks;
+using png::Header;
+using png::Walk;
+using namespace png::colour;
 
 uint32_t readBigEndian32(const uint8_t* bytes) {
     return uint32_t{bytes[0]} << 24 | uint32_t{bytes[1]} << 16 | uint32_t{bytes[2]} << 8 | bytes[3];
@@ -51,24 +49,6 @@ bool validChunkType(const uint8_t* type) {
 bool isChunk(const uint8_t* type, const char (&name)[5]) {
     return std::memcmp(type, name, 4) == 0;
 }
-
-struct Header {
-    uint32_t width = 0;
-    uint32_t height = 0;
-    uint8_t colourType = 0;
-    uint32_t bytesPerPixel = 0;  // 0 for every kind this decoder leaves to Qt
-};
-
-// How the chunk walk ended: with the image data gathered, with a file libpng refuses, or with
-// a file this decoder does not take.
-enum class Walk { Complete, Broken, LeaveToQt };
-
-struct Chunks {
-    Walk walk = Walk::Broken;
-    bool beforeData = true;  // the walk ended before reaching the first IDAT
-    Header header;
-    std::vector<std::span<const uint8_t>> data;  // the IDAT payloads in file order
-};
 
 uint32_t bytesPerPixelOf(uint8_t colourType) {
     switch (colourType) {
@@ -85,9 +65,27 @@ uint32_t bytesPerPixelOf(uint8_t colourType) {
     }
 }
 
-// Reads IHDR. A size libpng refuses fails the file; anything but 8-bit samples, the standard
-// compression and filtering and no interlacing is left to Qt.
-Walk readHeader(std::span<const uint8_t> payload, Header& header) {
+// The bit depths a colour type allows; 0 for an unknown type.
+bool validDepth(uint8_t colourType, uint8_t bitDepth) {
+    switch (colourType) {
+        case kGrey:
+            return bitDepth == 1 || bitDepth == 2 || bitDepth == 4 || bitDepth == 8 ||
+                   bitDepth == 16;
+        case kPalette:
+            return bitDepth == 1 || bitDepth == 2 || bitDepth == 4 || bitDepth == 8;
+        case kRgb:
+        case kGreyAlpha:
+        case kRgba:
+            return bitDepth == 8 || bitDepth == 16;
+        default:
+            return false;
+    }
+}
+
+// Reads IHDR. A size libpng refuses fails the file; anything but the standard compression and
+// filtering and no interlacing is left to Qt, and so is any depth but 8 and the palette kind
+// unless allKinds.
+Walk readHeader(std::span<const uint8_t> payload, Header& header, bool allKinds) {
     if (payload.size() != 13)
         return Walk::LeaveToQt;
     header.width = readBigEndian32(&payload[0]);
@@ -95,19 +93,53 @@ Walk readHeader(std::span<const uint8_t> payload, Header& header) {
     if (header.width == 0 || header.height == 0 || header.width > kMaxSide ||
         header.height > kMaxSide)
         return Walk::Broken;
-    const uint8_t bitDepth = payload[8];
+    header.bitDepth = payload[8];
     header.colourType = payload[9];
-    if (bitDepth != 8 || payload[10] != 0 || payload[11] != 0 || payload[12] != 0)
+    if (payload[10] != 0 || payload[11] != 0 || payload[12] != 0)
+        return Walk::LeaveToQt;
+    if (allKinds) {
+        if (!validDepth(header.colourType, header.bitDepth))
+            return Walk::LeaveToQt;
+        const uint32_t channels =
+            header.colourType == kPalette ? 1 : bytesPerPixelOf(header.colourType);
+        header.bitsPerPixel = channels * header.bitDepth;
+        header.bytesPerPixel = std::max<uint32_t>(1, header.bitsPerPixel / 8);
+        return Walk::Complete;
+    }
+    if (header.bitDepth != 8)
         return Walk::LeaveToQt;
     header.bytesPerPixel = bytesPerPixelOf(header.colourType);
+    header.bitsPerPixel = header.bytesPerPixel * 8;
     return header.bytesPerPixel == 0 ? Walk::LeaveToQt : Walk::Complete;
 }
 
+// A tRNS chunk as libpng takes it before the image data: one grey or RGB key, or alphas for
+// at most the palette's entries. Anything else libpng ignores with a warning; such rare files
+// are left to Qt.
+bool validTransparency(const Header& header, const Chunks& chunks, size_t length) {
+    switch (header.colourType) {
+        case kGrey:
+            return length == 2;
+        case kRgb:
+            return length == 6;
+        case kPalette:
+            return !chunks.palette.empty() && length > 0 &&
+                   length <=
+                       std::min<size_t>(chunks.palette.size() / 3, size_t{1} << header.bitDepth);
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
+namespace png {
+
 // Walks the chunks up to IEND as libpng reads them for Qt: checksums of the critical chunks
 // are checked, ancillary chunks are skipped unread (Qt applies none of them to the pixels and
-// libpng only warns about a damaged one). Palettes, tRNS, unknown critical chunks and image
-// data split by other chunks are left to Qt.
-Chunks walkChunks(std::span<const uint8_t> data) {
+// libpng only warns about a damaged one). Unknown critical chunks and image data split by
+// other chunks are left to Qt, and so are palettes and tRNS unless allKinds.
+Chunks walkChunks(std::span<const uint8_t> data, bool allKinds) {
     Chunks chunks;
     size_t at = kSignature.size();
     bool dataEnded = false;  // some chunk has followed the IDATs
@@ -134,28 +166,63 @@ Chunks walkChunks(std::span<const uint8_t> data) {
         if (first != isChunk(type, "IHDR"))
             return end(Walk::LeaveToQt);
         dataEnded = dataEnded || (!chunks.data.empty() && !isChunk(type, "IDAT"));
+        const auto crcOk = [&] {
+            return libdeflate_crc32(0, type, size_t{length} + 4) ==
+                   readBigEndian32(payload.data() + length);
+        };
         if ((type[0] & 0x20) != 0) {
-            if (isChunk(type, "tRNS") || length > kMaxSkippedChunkBytes)
+            if (isChunk(type, "tRNS") && allKinds && chunks.data.empty()) {
+                if (!crcOk() || !chunks.transparency.empty() ||
+                    !validTransparency(chunks.header, chunks, length))
+                    return end(Walk::LeaveToQt);
+                chunks.transparency = payload;
+            } else if ((isChunk(type, "tRNS") && !allKinds) || length > kMaxSkippedChunkBytes) {
                 return end(Walk::LeaveToQt);
+            }
             continue;
         }
-        const uint32_t crc = libdeflate_crc32(0, type, size_t{length} + 4);
-        if (crc != readBigEndian32(payload.data() + length))
+        if (!crcOk())
             return end(Walk::Broken);
         if (first) {
-            if (const Walk walk = readHeader(payload, chunks.header); walk != Walk::Complete)
+            if (const Walk walk = readHeader(payload, chunks.header, allKinds);
+                walk != Walk::Complete)
                 return end(walk);
         } else if (isChunk(type, "IDAT")) {
-            if (dataEnded)
+            if (dataEnded || (chunks.header.colourType == kPalette && chunks.palette.empty()))
                 return end(Walk::LeaveToQt);
             chunks.data.push_back(payload);
         } else if (isChunk(type, "IEND")) {
             return end(length == 0 && !chunks.data.empty() ? Walk::Complete : Walk::LeaveToQt);
+        } else if (isChunk(type, "PLTE") && allKinds && chunks.data.empty() &&
+                   chunks.palette.empty() && (chunks.header.colourType & 2) != 0 && length > 0 &&
+                   length <= 768 && length % 3 == 0) {
+            chunks.palette = payload;
         } else {
             return end(Walk::LeaveToQt);
         }
     }
 }
+
+// libpng refuses an IDAT chunk longer than the rows could take even stored uncompressed,
+// at its own estimate of the zlib overhead.
+bool withinLibpngDataLimit(const Chunks& chunks, size_t rowBytes, size_t rawBytes) {
+    const size_t perBlock = std::min<size_t>(rowBytes, 32566);
+    const size_t limit = rawBytes + 6 + 5 * (rawBytes / perBlock + 1);
+    return std::all_of(chunks.data.begin(), chunks.data.end(),
+                       [&](std::span<const uint8_t> piece) { return piece.size() <= limit; });
+}
+
+// zlib refuses back-references beyond the window the stream's header declares, which
+// libdeflate does not check. None can reach that far when the whole output fits in the
+// window (as libpng's writer sizes it for small pictures).
+bool windowTooSmall(std::span<const uint8_t> stream, size_t inflatedBytes) {
+    return stream.size() >= 2 && (stream[0] & 0x0F) == 8 && (stream[0] >> 4) < 7 &&
+           inflatedBytes > size_t{1} << ((stream[0] >> 4) + 8);
+}
+
+}  // namespace png
+
+namespace {
 
 // ---- unfiltering: each row rebuilt from its left neighbour, the row above and their corner
 
@@ -439,15 +506,6 @@ bool unfilterAndConvert(uint8_t* buffer, const Geometry& g, const Header& header
     return true;
 }
 
-// libpng refuses an IDAT chunk longer than the rows could take even stored uncompressed,
-// at its own estimate of the zlib overhead; files holding one are left to Qt.
-bool withinLibpngDataLimit(const Chunks& chunks, const Geometry& g) {
-    const size_t perBlock = std::min<size_t>(g.rowBytes, 32566);
-    const size_t limit = g.rawBytes + 6 + 5 * (g.rawBytes / perBlock + 1);
-    return std::all_of(chunks.data.begin(), chunks.data.end(),
-                       [&](std::span<const uint8_t> piece) { return piece.size() <= limit; });
-}
-
 // The IDAT payloads as one zlib stream: the single chunk itself, or a gathered copy.
 std::span<const uint8_t> zlibStream(const Chunks& chunks, std::vector<uint8_t>& gathered) {
     if (chunks.data.size() == 1)
@@ -462,11 +520,7 @@ std::span<const uint8_t> zlibStream(const Chunks& chunks, std::vector<uint8_t>& 
 }
 
 std::optional<DecodeStatus> inflate(std::span<const uint8_t> stream, uint8_t* to, size_t size) {
-    // zlib refuses back-references beyond the window the stream's header declares, which
-    // libdeflate does not check. None can reach that far when the whole output fits in the
-    // window (as libpng's writer sizes it for small pictures); other small windows go to Qt.
-    if (stream.size() >= 2 && (stream[0] & 0x0F) == 8 && (stream[0] >> 4) < 7 &&
-        size > size_t{1} << ((stream[0] >> 4) + 8))
+    if (png::windowTooSmall(stream, size))
         return std::nullopt;
     std::unique_ptr<libdeflate_decompressor, DecompressorDeleter> decompressor(
         libdeflate_alloc_decompressor());
@@ -490,7 +544,7 @@ std::optional<DecodeStatus> inflate(std::span<const uint8_t> stream, uint8_t* to
 std::optional<DecodeStatus> decode(std::span<const uint8_t> data, Image& out) {
     if (!isPng(data))
         return std::nullopt;
-    const Chunks chunks = walkChunks(data);
+    const Chunks chunks = png::walkChunks(data, false);
     if (chunks.walk == Walk::LeaveToQt)
         return std::nullopt;
     // As through Qt: the size is judged once the header chunks have been read.
@@ -503,7 +557,7 @@ std::optional<DecodeStatus> decode(std::span<const uint8_t> data, Image& out) {
         return DecodeStatus::Failed;
 
     const Geometry geometry(header);
-    if (!withinLibpngDataLimit(chunks, geometry))
+    if (!png::withinLibpngDataLimit(chunks, geometry.rowBytes, geometry.rawBytes))
         return std::nullopt;
     std::vector<uint8_t> gathered;
     const std::span<const uint8_t> stream = zlibStream(chunks, gathered);
@@ -546,3 +600,15 @@ std::optional<DecodeStatus> decodePngFast(std::span<const uint8_t> data, Image& 
         out.destroy();
     return status;
 }
+
+namespace png {
+
+void unfilterRow(uint8_t filter, uint8_t* row, const uint8_t* above, size_t size, size_t bpp) {
+    unfilter(filter, row, above, size, bpp);
+}
+
+void convertRow(uint8_t colourType, const uint8_t* from, uint32_t* to, size_t width) {
+    convert(colourType, from, reinterpret_cast<uint8_t*>(to), width);
+}
+
+}  // namespace png
