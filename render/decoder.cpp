@@ -23,6 +23,7 @@
 #include "render/page_warmer.h"
 #include "render/png_decoder.h"
 #include "render/render_log.h"
+#include "render/stream_decoder.h"
 
 namespace {
 
@@ -189,7 +190,9 @@ DecodeStatus readPictureFile(const std::filesystem::path& file, FileBytes& bytes
     const uintmax_t length = std::filesystem::file_size(file, error);
     if (error)
         return DecodeStatus::Failed;
-    if (length > Image::maxPictureBytes())
+    // Read whole, a file may be larger than the budget of pictures held: a picture too large
+    // to hold is read as a stream from it.
+    if (length > Image::machinePictureBytes())
         return DecodeStatus::OutOfMemory;
     std::ifstream stream(file, std::ios::binary);
     if (!stream)
@@ -239,6 +242,20 @@ namespace {
 
 // Our PNG path comes first: it needs neither the area nor the application, so it never waits
 // for them. The signatures tested are disjoint, so the order changes no result.
+DecodeStatus decodeOverBudget(std::span<const uint8_t> data, FitArea area, Image& out,
+                              const std::stop_token& stop) {
+    QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(data.data()),
+                                               static_cast<qsizetype>(data.size()));
+    QBuffer buffer(&bytes);
+    if (area.width <= 0 || area.height <= 0 || !buffer.open(QIODevice::ReadOnly))
+        return DecodeStatus::OutOfMemory;
+    const QSize size = QImageReader(&buffer).size();
+    const int32_t level = levelWithinBudget(size.width(), size.height(), area);
+    if (!size.isValid() || level == 0)
+        return DecodeStatus::OutOfMemory;
+    return decodeStreamedLevel(data, level, out, stop).value_or(DecodeStatus::OutOfMemory);
+}
+
 // The level of a JPEG 2000 picture for area; 0 when its header can't be read, so that the
 // decode says why.
 int32_t jpeg2000Level(std::span<const uint8_t> data, FitArea area) {
@@ -267,6 +284,10 @@ DecodeStatus decodeData(std::span<const uint8_t> data, Image& out, const FitArea
     } else {
         status = decodeWithQt(data, out);
     }
+    // Too large to hold whole: a PNG, BMP or TIFF is read as a stream, its rows reduced to the
+    // level for the area as they arrive.
+    if (status == DecodeStatus::OutOfMemory && (known || (known = area())))
+        status = decodeOverBudget(data, *known, out, stop);
     if (status != DecodeStatus::Ok)
         out.destroy();
     return status;

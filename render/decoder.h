@@ -69,7 +69,7 @@ struct FileBytes {
     size_t size = 0;
     std::span<const uint8_t> span() const { return {data.get(), size}; }
 };
-// Reads file whole; a file larger than the largest picture the viewer holds is OutOfMemory.
+// Reads file whole; a file larger than the machine's bound of a picture is OutOfMemory.
 DecodeStatus readPictureFile(const std::filesystem::path& file, FileBytes& bytes);
 
 // What a picture's header says (see PictureHeader): JPEG and JPEG 2000 have levels and

@@ -46,6 +46,10 @@ std::atomic<size_t> boundForTests{0};
 size_t Image::maxPictureBytes() {
     if (const size_t forTests = boundForTests.load(std::memory_order_relaxed); forTests != 0)
         return forTests;
+    return machinePictureBytes();
+}
+
+size_t Image::machinePictureBytes() {
     // A quarter of the physical memory: several pictures of that size (the decoded one, the
     // decoder's own buffers, a turned copy) still fit. Never below 1 GiB, so a 100-megapixel
     // photo opens on small machines, and never above what a QImage can address.

@@ -60,6 +60,8 @@ class Image {
     // machine's memory so that a 100-megapixel photo opens whole and an absurd header cannot
     // make the viewer allocate without bound. A larger picture is shown from a level of it.
     static size_t maxPictureBytes();
+    // The same bound as the machine gives it, whatever a test has set.
+    static size_t machinePictureBytes();
     // Sets a smaller bound, so that tests can try pictures larger than it without allocating
     // gigabytes; 0 gives back the machine's own.
     static void setMaxPictureBytesForTests(size_t bytes);
