@@ -10,6 +10,7 @@
 #include "app/settings_file.h"
 #include "app/viewer_window.h"
 #include "platform/app_data.h"
+#include "platform/process_memory.h"
 #include "render/prefetcher.h"
 
 namespace {
@@ -40,6 +41,7 @@ FitArea largestScreenArea() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    returnLargeBuffersAtOnce();
     ViewerOptions options;
     // The argument is taken as the file system's bytes, so any file name opens.
     if (argc >= 2)
