@@ -77,8 +77,11 @@ void BM_ZoomTo20xFullResolution(benchmark::State& bench) {
         bench.SkipWithError("QUILLMERE_HUGE_PICTURE is not set or doesn't decode");
         return;
     }
-    const int32_t x = static_cast<int32_t>(bench.range(0)) * (kSurfaceWidth - 1) / 100;
-    const int32_t y = static_cast<int32_t>(bench.range(1)) * (kSurfaceHeight - 1) / 100;
+    // The point lies at the given percentages of the fitted picture.
+    const Fit fit = fitPicture(state.currentPicture.fullWidth(), state.currentPicture.fullHeight(),
+                               kSurfaceWidth, kSurfaceHeight);
+    const int32_t x = fit.fx + static_cast<int32_t>(bench.range(0)) * (fit.fw - 1) / 100;
+    const int32_t y = fit.fy + static_cast<int32_t>(bench.range(1)) * (fit.fh - 1) / 100;
     zoomTwentyAbout(state, x, y);
     for (auto _ : bench) {
         DetailTiles tiles;

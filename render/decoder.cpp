@@ -268,8 +268,8 @@ int32_t jpeg2000Level(std::span<const uint8_t> data, FitArea area) {
     const int32_t level = levelWithinBudget(header.width, header.height, area);
     // Each level down halves a JPEG 2000 decode about twice over: a photo's fit comes a level
     // coarser first, in a fraction of the time, and its tiles sharpen it (DetailTiles).
-    const int64_t pixels = int64_t{levelExtent(header.width, level)} *
-                           int64_t{levelExtent(header.height, level)};
+    const int64_t pixels =
+        int64_t{levelExtent(header.width, level)} * int64_t{levelExtent(header.height, level)};
     return pixels > kCoarseFirstPixels && level < header.nativeLevels ? level + 1 : level;
 }
 

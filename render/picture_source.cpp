@@ -39,17 +39,19 @@ std::optional<PreparedPicture> PictureSource::current(const PictureListState& li
         return std::nullopt;
     if (std::optional<PreparedPicture> ready = prefetcher_->takeResult(*file))
         return ready;
-    // Wanted first; the neighbour ahead decodes on the other worker meanwhile, so a step
-    // that comes as soon as this one shows finds it nearly done.
+    // Not the one behind: that is the picture just left, whose decode would only take a
+    // core from this one.
     std::vector<std::filesystem::path> files{*file};
-    for (std::filesystem::path& next : neighbours(list, travel))
-        files.push_back(std::move(next));
+    if (const std::vector<std::filesystem::path> others = neighbours(list, travel); !others.empty())
+        files.push_back(others.front());
+    prefetcher_->await(*file);
     prefetcher_->request(std::move(files), surfaceWidth, surfaceHeight);
     return std::nullopt;
 }
 
 void PictureSource::shown(const PictureListState& list, int32_t travel, int32_t surfaceWidth,
                           int32_t surfaceHeight) {
+    prefetcher_->await({});
     prefetcher_->request(neighbours(list, travel), surfaceWidth, surfaceHeight);
 }
 

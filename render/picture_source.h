@@ -28,7 +28,8 @@ class PictureSource : public QObject {
     // The current picture of list, decoded for a surface of surfaceWidth x surfaceHeight
     // device pixels (0 x 0: fitted by the render itself). Given at once when it is decoded
     // already, failed decodes included; otherwise its decode is put first and pictureArrived
-    // follows. travel (+1 or -1) is the direction of the step that made it current.
+    // follows. The neighbour in the direction of travel (+1 or -1) decodes beside it on the
+    // other core, so that a step that comes as soon as it shows finds that one nearly done.
     std::optional<PreparedPicture> current(const PictureListState& list, int32_t travel,
                                            int32_t surfaceWidth, int32_t surfaceHeight);
     // The current picture is shown: its neighbours in the direction of travel are decoded
@@ -43,7 +44,10 @@ class PictureSource : public QObject {
     void release(Image&& picture) { prefetcher_->release(std::move(picture)); }
     // Drops anything for file (a deleted picture), or everything (a new folder).
     void forget(const std::filesystem::path& file) { prefetcher_->forget(file); }
-    void clear() { prefetcher_->clear(); }
+    void clear() {
+        prefetcher_->await({});
+        prefetcher_->clear();
+    }
 
     Prefetcher& prefetcher() const { return *prefetcher_; }
     // Sharper pixels of the current picture for zooms (and a window larger than it was

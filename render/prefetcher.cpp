@@ -104,6 +104,22 @@ bool Prefetcher::decodingWanted(const std::filesystem::path& file) const {
                        [&](const InFlight& d) { return d.wanted && d.file == file; });
 }
 
+// The most wanted picture is decoding on the second worker (it was a neighbour before a
+// step made it current): the first worker then starts nothing, which would outrank it.
+bool Prefetcher::mostWantedOnSecondWorker() const {
+    return !wanted_.empty() &&
+           std::any_of(decoding_.begin(), decoding_.end(), [&](const InFlight& d) {
+               return !d.byFirstWorker && d.wanted && d.file == wanted_.front();
+           });
+}
+
+// While the window waits for a picture, and until it has shown it, the first worker decodes
+// nothing else: any other decode on a core of normal priority would slow that one down, or
+// the window drawing it.
+bool Prefetcher::awaitingAnother() const {
+    return !awaited_.empty() && (queue_.empty() || queue_.front() != awaited_);
+}
+
 bool Prefetcher::firstWorkerBusy() const {
     return std::any_of(decoding_.begin(), decoding_.end(),
                        [](const InFlight& d) { return d.byFirstWorker; });
@@ -192,6 +208,14 @@ std::optional<PreparedPicture> Prefetcher::take(const std::filesystem::path& fil
         return std::nullopt;
     }
     return found;
+}
+
+void Prefetcher::await(const std::filesystem::path& file) {
+    {
+        std::lock_guard lock(mutex_);
+        awaited_ = file;
+    }
+    wake_.notify_all();
 }
 
 std::optional<PreparedPicture> Prefetcher::takeResult(const std::filesystem::path& file) {
@@ -294,8 +318,10 @@ void Prefetcher::keep(PreparedPicture&& prepared) {
 // A cached picture fitted for another surface than the window's now (the window was
 // resized or maximised since), or cache_.end().
 std::vector<PreparedPicture>::iterator Prefetcher::staleFit() {
+    // The picture the window waits for goes as it is: it fits it itself sooner than a worker
+    // would fit it again.
     return std::find_if(cache_.begin(), cache_.end(), [&](const PreparedPicture& p) {
-        return p.fitWidth != surfaceWidth_ || p.fitHeight != surfaceHeight_;
+        return (p.fitWidth != surfaceWidth_ || p.fitHeight != surfaceHeight_) && p.file != awaited_;
     });
 }
 
@@ -309,6 +335,8 @@ void Prefetcher::run(size_t index) {
             if (stop_)
                 return true;
             if (!first && !firstWorkerBusy())
+                return false;
+            if (first && (mostWantedOnSecondWorker() || awaitingAnother()))
                 return false;
             return staleFit() != cache_.end() ||
                    (!queue_.empty() && (roomForAnother() || decoding_.empty()));

@@ -58,6 +58,11 @@ class Prefetcher {
     // is unchanged since; nothing while it is queued or under way, or when it is not wanted.
     std::optional<PreparedPicture> takeResult(const std::filesystem::path& file);
 
+    // The window waits for file, until it is shown (an empty path): it is decoded first, by
+    // the first worker alone, stays as it is once decoded (not fitted again for a surface of
+    // another size), and the second worker alone may decode something else meanwhile.
+    void await(const std::filesystem::path& file);
+
     // Whether file is being decoded right now for a take.
     bool decoding(const std::filesystem::path& file) const;
     // Whether file is wanted and not decoded yet (queued or under way).
@@ -106,6 +111,8 @@ class Prefetcher {
     size_t cachedBytes() const;
     bool decodingWanted(const std::filesystem::path& file) const;
     bool firstWorkerBusy() const;
+    bool mostWantedOnSecondWorker() const;
+    bool awaitingAnother() const;
     bool roomForAnother() const;
     void keep(PreparedPicture&& prepared);
     std::vector<PreparedPicture>::iterator staleFit();
@@ -120,6 +127,7 @@ class Prefetcher {
     std::deque<std::filesystem::path> queue_;
     std::vector<PreparedPicture> cache_;
     std::vector<PreparedPicture> failed_;  // of wanted files, for takeResult
+    std::filesystem::path awaited_;
     std::list<InFlight> decoding_;
     size_t lastBytes_ = 0;
     int32_t surfaceWidth_ = 0;
