@@ -10,7 +10,10 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <map>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "app/picture_surface.h"
 #include "render/prefetcher.h"
@@ -315,6 +318,41 @@ TEST(Prefetcher, FailedDecodeIsLeftToTheCaller) {
     prefetcher.waitIdle();
     EXPECT_EQ(prefetcher.cachedCount(), 0u);
     EXPECT_FALSE(prefetcher.take(broken).has_value());
+}
+
+// A step to the picture the second worker is decoding leaves it alone on the cores: the
+// first worker, free again, starts nothing else until the window has shown it.
+TEST(Prefetcher, NothingDecodesBesideTheAwaitedPictureOnTheSecondWorker) {
+    TempFolder folder;
+    for (const char* name : {"x.png", "a.png", "c.png"})
+        writePicture(folder / name, 20, 10, Qt::red);
+    using Clock = std::chrono::steady_clock;
+    std::mutex mutex;
+    std::map<std::string, std::pair<Clock::time_point, Clock::time_point>> spans;
+    Prefetcher prefetcher(
+        Prefetcher::defaultCapBytes(),
+        [&](const std::filesystem::path& file, const FitAreaSource& area, std::stop_token stop) {
+            const auto begin = Clock::now();
+            const int ms = file.filename() == "c.png" ? 0 : 300;
+            while (Clock::now() < begin + std::chrono::milliseconds(ms) && !stop.stop_requested())
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            std::lock_guard lock(mutex);
+            spans[file.filename().string()] = {begin, Clock::now()};
+            return preparePicture(file, area, stop);
+        });
+    prefetcher.request({folder / "x.png", folder / "a.png"});  // x first, a on the second
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    prefetcher.await(folder / "a.png");
+    prefetcher.request({folder / "a.png", folder / "c.png"});  // x is dropped, c wanted
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return prefetcher.takeResult(folder / "a.png").has_value(); }, 5000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(prefetcher.cachedCount(), 0u) << "c waits for the window to show a";
+    prefetcher.await({});
+    prefetcher.waitIdle();
+    std::lock_guard lock(mutex);
+    ASSERT_EQ(spans.count("c.png"), 1u);
+    EXPECT_GE(spans["c.png"].first, spans["a.png"].second);
 }
 
 // The window: every step shows its own picture at once, whichever of them came from the
