@@ -22,6 +22,7 @@
 #include "app/dpi.h"
 #include "app/picture_surface.h"
 #include "app/settings_file.h"
+#include "app/step_hold.h"
 #include "app/viewer_state.h"
 #include "catalogue/folder_scan.h"
 #include "catalogue/picture_list.h"
@@ -93,15 +94,14 @@ ViewerWindow::ViewerWindow(ViewerOptions options, QWidget* parent)
     });
     // One window per process: a new one starts from the state a fresh process has.
     viewer = ViewerState{};
-    clock_.start();
     blankTimer_.setSingleShot(true);
     connect(&blankTimer_, &QTimer::timeout, this, [this] {
         // Nothing of the new picture yet: never the old one under the new title any longer.
         if (viewer.pending.active)
             fillBackground(viewer, surface_);
     });
-    stepDeadline_.setSingleShot(true);
-    connect(&stepDeadline_, &QTimer::timeout, this, &ViewerWindow::releaseHeld);
+    hold_ = new StepHold(
+        kStepWaitMs, [] { return viewer.pending.active; }, this);
 
     setWindowTitle(QString::fromUtf8(product::kName));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -239,87 +239,17 @@ void ViewerWindow::pictureSettled() {
     blankTimer_.stop();
     const QSize size = surfaceSize();
     source_->shown(viewer, travel_, size.width(), size.height());
-    releaseHeld();
+    hold_->release();
     slideshow_->stepSettled();
 }
 
 bool ViewerWindow::busy() const {
-    return viewer.pending.active || holding_;
+    return viewer.pending.active || hold_->holding();
 }
 
 void ViewerWindow::zoomBy(ZoomStep::Op op) {
     zoomStep(viewer, {op, cursor()});
     renderPicture(1, kRotateNone);
-}
-
-// A step pressed while the picture before it is still coming waits for that picture, so that
-// holding a key shows every picture that decodes in time; never longer than kStepWaitMs from
-// its own press, after which it leaves the slow picture behind. Returns true when step was
-// kept to run later.
-bool ViewerWindow::holdStep(std::function<void()> step) {
-    const qint64 pressedAt = replayPressedAtMs_.value_or(clock_.elapsed());
-    if (holding_) {
-        held_.push_back({std::move(step), pressedAt, 0});
-        return true;
-    }
-    const qint64 waitMs = pressedAt + kStepWaitMs - clock_.elapsed();
-    if (!viewer.pending.active || waitMs <= 0)
-        return false;
-    holding_ = true;
-    held_.push_front({std::move(step), pressedAt, 0});
-    stepDeadline_.start(static_cast<int>(waitMs));
-    return true;
-}
-
-// While a step waits, what the user does next waits behind it, in order, as it would behind
-// a step that decoded on this thread. A key held down repeats into one waiting press.
-bool ViewerWindow::holdInput(QObject* target, QEvent* event) {
-    if (!holding_)
-        return false;
-    switch (event->type()) {
-        case QEvent::KeyPress:
-        case QEvent::MouseButtonPress:
-        case QEvent::MouseButtonRelease:
-        case QEvent::MouseButtonDblClick:
-        case QEvent::MouseMove:
-        case QEvent::Wheel:
-        case QEvent::NativeGesture:
-            break;
-        default:
-            return false;  // not input: painting, resizing and the like go on
-    }
-    int repeatKey = 0;
-    if (event->type() == QEvent::KeyPress) {
-        const auto* key = static_cast<const QKeyEvent*>(event);
-        if (key->isAutoRepeat()) {
-            repeatKey = key->key();
-            if (!held_.empty() && held_.back().autoRepeatKey == repeatKey)
-                return true;
-        }
-    }
-    std::shared_ptr<QEvent> copy(event->clone());
-    QPointer<QObject> to(target);
-    held_.push_back({[to, copy] {
-                         if (to)
-                             QCoreApplication::sendEvent(to, copy.get());
-                     },
-                     clock_.elapsed(), repeatKey});
-    return true;
-}
-
-void ViewerWindow::releaseHeld() {
-    if (!holding_)
-        return;
-    holding_ = false;
-    stepDeadline_.stop();
-    // Each may hold again (a step behind a picture still coming); the rest then stays queued.
-    while (!holding_ && !held_.empty()) {
-        HeldInput next = std::move(held_.front());
-        held_.pop_front();
-        replayPressedAtMs_ = next.pressedAtMs;
-        next.run();
-        replayPressedAtMs_.reset();
-    }
 }
 
 void ViewerWindow::setTitleForCurrent() {
@@ -330,7 +260,7 @@ void ViewerWindow::setTitleForCurrent() {
 }
 
 int ViewerWindow::showNext() {
-    if (holdStep([this] { showNext(); }))
+    if (hold_->holdStep([this] { showNext(); }))
         return -1;
     travel_ = 1;
     viewer.zoomFactor = 1.0f;
@@ -341,7 +271,7 @@ int ViewerWindow::showNext() {
 }
 
 int ViewerWindow::showPrevious() {
-    if (holdStep([this] { showPrevious(); }))
+    if (hold_->holdStep([this] { showPrevious(); }))
         return -1;
     travel_ = -1;
     viewer.zoomFactor = 1.0f;
@@ -521,7 +451,7 @@ bool ViewerWindow::isNormalPlacement() const {
 }
 
 bool ViewerWindow::eventFilter(QObject* watched, QEvent* event) {
-    if ((watched == this || watched == surface_) && !holdInput(watched, event))
+    if ((watched == this || watched == surface_) && !hold_->holdInput(watched, event))
         handleInput(event);
     // The pre-filter never consumes: every event goes on to its normal handler.
     return false;

@@ -1,10 +1,8 @@
 #pragma once
 
 #include <QDialog>
-#include <QElapsedTimer>
 #include <QTimer>
 
-#include <deque>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -19,6 +17,7 @@ class QNativeGestureEvent;
 class PictureSurface;
 class Prefetcher;
 class Slideshow;
+class StepHold;
 
 // How the window was started: what the command line asked for and where things live.
 struct ViewerOptions {
@@ -104,27 +103,12 @@ class ViewerWindow : public QDialog {
     void takeIfArrived();
     void pictureSettled();
     void zoomBy(ZoomStep::Op op);
-    // Steps and what comes behind them while the picture before them is still coming.
-    bool holdStep(std::function<void()> step);
-    bool holdInput(QObject* target, QEvent* event);
-    void releaseHeld();
-
-    struct HeldInput {
-        std::function<void()> run;
-        qint64 pressedAtMs = 0;
-        int autoRepeatKey = 0;  // an auto-repeated key press, coalesced with the next one
-    };
-
     ViewerOptions options_;
     PictureSource* source_ = nullptr;
     PictureSurface* surface_ = nullptr;
     Slideshow* slideshow_ = nullptr;
     QTimer blankTimer_;
-    QTimer stepDeadline_;
-    QElapsedTimer clock_;
-    std::deque<HeldInput> held_;  // the front one is the step that waits, when holding_
-    bool holding_ = false;
-    std::optional<qint64> replayPressedAtMs_;
+    StepHold* hold_ = nullptr;
     qreal pinchScale_ = 0.0;  // scale pinched since the last zoom step
     static constexpr qreal kPinchStep = 0.2;
     int firstPaintDone_ = 0;
