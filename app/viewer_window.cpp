@@ -9,7 +9,6 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QNativeGestureEvent>
-#include <QPointer>
 #include <QScreen>
 #include <QTimer>
 #include <QUrl>

@@ -4,7 +4,6 @@
 #include <QTimer>
 
 #include <filesystem>
-#include <functional>
 #include <memory>
 #include <optional>
 
