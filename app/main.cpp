@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QScreen>
+#include <QStyleFactory>
 
 #include <algorithm>
 #include <cstdio>
@@ -7,6 +8,7 @@
 #include <memory>
 #include <system_error>
 
+#include "app/plain_dialog_style.h"
 #include "app/settings_file.h"
 #include "app/viewer_window.h"
 #include "platform/app_data.h"
@@ -58,6 +60,8 @@ int main(int argc, char** argv) {
             options.prefetcher->request({first});
     }
     QApplication app(argc, argv);
+    QApplication::setStyle(
+        new PlainDialogStyle(QStyleFactory::create(QApplication::style()->name())));
     options.prefetcher->setScreenArea(largestScreenArea());
     options.programFolder = executableFolder();
     options.settingsFile = settingsFilePath();

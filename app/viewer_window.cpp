@@ -20,6 +20,7 @@
 #include "app/about_dialog.h"
 #include "app/dpi.h"
 #include "app/picture_surface.h"
+#include "app/pointer_look.h"
 #include "app/settings_file.h"
 #include "app/step_hold.h"
 #include "app/viewer_state.h"
@@ -114,6 +115,8 @@ ViewerWindow::ViewerWindow(ViewerOptions options, QWidget* parent)
     surface_ = new PictureSurface(this);
     surface_->setGeometry(rect());
     surface_->installEventFilter(this);
+    surface_->setMouseTracking(true);
+    pointer_ = new PointerLook(surface_);
     installEventFilter(this);
     slideshow_ = new Slideshow(
         [this] {
@@ -246,6 +249,10 @@ bool ViewerWindow::busy() const {
     return viewer.pending.active || hold_->holding();
 }
 
+void ViewerWindow::updatePointer() {
+    pointer_->update(viewer.isDragging != 0, viewer.isFullScreen || viewer.slideshowRunning);
+}
+
 void ViewerWindow::zoomBy(ZoomStep::Op op) {
     zoomStep(viewer, {op, cursor()});
     renderPicture(1, kRotateNone);
@@ -307,6 +314,7 @@ void ViewerWindow::toggleFullScreen() {
         viewer.backgroundLevel = kBackgroundGrey;
         viewer.isFullScreen = 0;
     }
+    updatePointer();
     renderPicture(1, kRotateNone);
 }
 
@@ -315,6 +323,7 @@ void ViewerWindow::startSlideshow() {
         return;
     viewer.slideshowRunning = 1;
     slideshow_->start();
+    updatePointer();
     setWindowTitle(QString::fromUtf8(kSlideshowTitle));
 }
 
@@ -325,6 +334,7 @@ void ViewerWindow::stopSlideshow() {
         return;
     viewer.slideshowRunning = 0;
     slideshow_->stop();
+    updatePointer();
     if (!viewer.pictureList.empty())
         setTitleForCurrent();
 }
@@ -473,6 +483,7 @@ bool ViewerWindow::handleInput(QEvent* event) {
                 return false;
             stopSlideshow();
             zoomStep(viewer, {ZoomStep::Op::BeginDrag, cursor()});
+            updatePointer();
             return true;
         case QEvent::MouseButtonDblClick:
             if (static_cast<QMouseEvent*>(event)->button() != Qt::LeftButton)
@@ -485,8 +496,10 @@ bool ViewerWindow::handleInput(QEvent* event) {
             if (static_cast<QMouseEvent*>(event)->button() != Qt::LeftButton)
                 return false;
             zoomStep(viewer, {ZoomStep::Op::EndDrag, std::nullopt});
+            updatePointer();
             return true;
         case QEvent::MouseMove:
+            pointer_->moved();
             if (!viewer.isDragging)
                 return false;
             stopSlideshow();

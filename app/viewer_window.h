@@ -12,6 +12,7 @@
 #include "render/zoom.h"
 
 class PictureSource;
+class PointerLook;
 class QNativeGestureEvent;
 class PictureSurface;
 class Prefetcher;
@@ -42,6 +43,7 @@ class ViewerWindow : public QDialog {
     ~ViewerWindow() override;
 
     PictureSurface* surface() const { return surface_; }
+    PointerLook* pointer() const { return pointer_; }
     Slideshow* slideshow() const { return slideshow_; }
 
     // Operations the input map calls; each ends in a render where the picture changes.
@@ -102,12 +104,14 @@ class ViewerWindow : public QDialog {
     void takeIfArrived();
     void pictureSettled();
     void zoomBy(ZoomStep::Op op);
+    void updatePointer();
     ViewerOptions options_;
     PictureSource* source_ = nullptr;
     PictureSurface* surface_ = nullptr;
     Slideshow* slideshow_ = nullptr;
     QTimer blankTimer_;
     StepHold* hold_ = nullptr;
+    PointerLook* pointer_ = nullptr;
     qreal pinchScale_ = 0.0;  // scale pinched since the last zoom step
     static constexpr qreal kPinchStep = 0.2;
     int firstPaintDone_ = 0;

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "app/picture_surface.h"
+#include "app/pointer_look.h"
 #include "app/viewer_state.h"
 #include "window_test_support.h"
 
@@ -106,6 +107,27 @@ TEST_F(InputMapTest, LetterShortcutsWorkUnderACyrillicLayout) {
     EXPECT_EQ(viewer.isFullScreen, 1);
     press(0x042B, 39, QString(QChar(0x044B)));  // the S key: Cyrillic yeru
     EXPECT_EQ(viewer.slideshowRunning, 1);
+}
+
+// The pointer: a closed hand while dragging; in full screen it hides once it rests and
+// comes back when moved.
+TEST_F(InputMapTest, ThePointerHidesAtRestInFullScreenAndGrabsWhileDragging) {
+    QWidget* surface = fixture.window->surface();
+    fixture.window->pointer()->setRestMs(30);
+    fixture.press(Qt::Key_Up);
+    QTest::mousePress(surface, Qt::LeftButton, {}, QPoint(100, 100));
+    EXPECT_EQ(surface->cursor().shape(), Qt::ClosedHandCursor);
+    QTest::mouseRelease(surface, Qt::LeftButton, {}, QPoint(100, 100));
+    EXPECT_EQ(surface->cursor().shape(), Qt::ArrowCursor);
+    QTest::qWait(60);
+    EXPECT_EQ(surface->cursor().shape(), Qt::ArrowCursor) << "not full screen: it stays";
+    fixture.press(Qt::Key_F);
+    QTRY_COMPARE_WITH_TIMEOUT(surface->cursor().shape(), Qt::BlankCursor, 2000);
+    QTest::mouseMove(surface, QPoint(200, 200));
+    EXPECT_EQ(surface->cursor().shape(), Qt::ArrowCursor);
+    QTRY_COMPARE_WITH_TIMEOUT(surface->cursor().shape(), Qt::BlankCursor, 2000);
+    fixture.press(Qt::Key_Escape);
+    EXPECT_EQ(surface->cursor().shape(), Qt::ArrowCursor);
 }
 
 // Tilted wheels and touchpads scroll sideways; that is not a zoom, nor a reason to stop.

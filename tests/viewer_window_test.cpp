@@ -1,8 +1,11 @@
 // The viewer window as a user meets it: title, stepping, keys that must not close it.
+#include <QDialogButtonBox>
+#include <QPushButton>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
+#include "app/plain_dialog_style.h"
 #include "app/viewer_state.h"
 #include "window_test_support.h"
 
@@ -78,6 +81,30 @@ TEST_F(ViewerWindowTest, TheWindowCannotBeMadeSmallerThanItsMinimum) {
     settle();
     EXPECT_GE(fixture.window->width(), 768);
     EXPECT_GE(fixture.window->height(), 536);
+}
+
+// Desktops whose theme puts icons on dialog buttons (a green arrow on OK) get none from us.
+TEST(PlainDialogStyle, DialogButtonsCarryNoThemeIcons) {
+    class IconsStyle : public QProxyStyle {
+      public:
+        int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                      QStyleHintReturn* returned) const override {
+            if (hint == SH_DialogButtonBox_ButtonsHaveIcons)
+                return 1;
+            return QProxyStyle::styleHint(hint, option, widget, returned);
+        }
+    };
+    for (const bool plain : {false, true}) {
+        std::unique_ptr<QStyle> style;
+        if (plain)
+            style = std::make_unique<PlainDialogStyle>(new IconsStyle);
+        else
+            style = std::make_unique<IconsStyle>();
+        QDialogButtonBox box;
+        box.setStyle(style.get());
+        box.setStandardButtons(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+        EXPECT_EQ(box.button(QDialogButtonBox::Ok)->icon().isNull(), plain);
+    }
 }
 
 }  // namespace
