@@ -39,10 +39,12 @@ std::optional<PreparedPicture> PictureSource::current(const PictureListState& li
         return std::nullopt;
     if (std::optional<PreparedPicture> ready = prefetcher_->takeResult(*file))
         return ready;
-    // Not the one behind: that is the picture just left, whose decode would only take a
-    // core from this one.
+    // With the picture after it, so that steps in a row find their pictures decoding; not
+    // the one behind, nor the picture just left (a folder of two), whose decode would only
+    // take a core from this one.
     std::vector<std::filesystem::path> files{*file};
-    if (const std::vector<std::filesystem::path> others = neighbours(list, travel); !others.empty())
+    if (const std::vector<std::filesystem::path> others = neighbours(list, travel);
+        !others.empty() && others.front() != lastShown_)
         files.push_back(others.front());
     prefetcher_->await(*file);
     prefetcher_->request(std::move(files), surfaceWidth, surfaceHeight);
@@ -52,6 +54,8 @@ std::optional<PreparedPicture> PictureSource::current(const PictureListState& li
 void PictureSource::shown(const PictureListState& list, int32_t travel, int32_t surfaceWidth,
                           int32_t surfaceHeight) {
     prefetcher_->await({});
+    const std::filesystem::path* file = currentPath(list);
+    lastShown_ = file ? *file : std::filesystem::path();
     prefetcher_->request(neighbours(list, travel), surfaceWidth, surfaceHeight);
 }
 

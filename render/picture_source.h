@@ -29,7 +29,8 @@ class PictureSource : public QObject {
     // device pixels (0 x 0: fitted by the render itself). Given at once when it is decoded
     // already, failed decodes included; otherwise its decode is put first and pictureArrived
     // follows. The neighbour in the direction of travel (+1 or -1) decodes beside it on the
-    // other core, so that a step that comes as soon as it shows finds that one nearly done.
+    // other core, so that a step that comes as soon as it shows finds that one nearly done,
+    // unless it is the picture shown before (a folder of two).
     std::optional<PreparedPicture> current(const PictureListState& list, int32_t travel,
                                            int32_t surfaceWidth, int32_t surfaceHeight);
     // The current picture is shown: its neighbours in the direction of travel are decoded
@@ -65,4 +66,5 @@ class PictureSource : public QObject {
 
     std::shared_ptr<Prefetcher> prefetcher_;
     std::unique_ptr<DetailTiles> detail_;
+    std::filesystem::path lastShown_;  // the picture shown before the one coming
 };

@@ -104,22 +104,6 @@ bool Prefetcher::decodingWanted(const std::filesystem::path& file) const {
                        [&](const InFlight& d) { return d.wanted && d.file == file; });
 }
 
-// The most wanted picture is decoding on the second worker (it was a neighbour before a
-// step made it current): the first worker then starts nothing, which would outrank it.
-bool Prefetcher::mostWantedOnSecondWorker() const {
-    return !wanted_.empty() &&
-           std::any_of(decoding_.begin(), decoding_.end(), [&](const InFlight& d) {
-               return !d.byFirstWorker && d.wanted && d.file == wanted_.front();
-           });
-}
-
-// While the window waits for a picture, and until it has shown it, the first worker decodes
-// nothing else: any other decode on a core of normal priority would slow that one down, or
-// the window drawing it.
-bool Prefetcher::awaitingAnother() const {
-    return !awaited_.empty() && (queue_.empty() || queue_.front() != awaited_);
-}
-
 bool Prefetcher::firstWorkerBusy() const {
     return std::any_of(decoding_.begin(), decoding_.end(),
                        [](const InFlight& d) { return d.byFirstWorker; });
@@ -335,8 +319,6 @@ void Prefetcher::run(size_t index) {
             if (stop_)
                 return true;
             if (!first && !firstWorkerBusy())
-                return false;
-            if (first && (mostWantedOnSecondWorker() || awaitingAnother()))
                 return false;
             return staleFit() != cache_.end() ||
                    (!queue_.empty() && (roomForAnother() || decoding_.empty()));

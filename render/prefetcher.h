@@ -58,9 +58,8 @@ class Prefetcher {
     // is unchanged since; nothing while it is queued or under way, or when it is not wanted.
     std::optional<PreparedPicture> takeResult(const std::filesystem::path& file);
 
-    // The window waits for file, until it is shown (an empty path): it is decoded first, by
-    // the first worker alone, stays as it is once decoded (not fitted again for a surface of
-    // another size), and the second worker alone may decode something else meanwhile.
+    // The window waits for file, until it is shown (an empty path): once decoded it stays as
+    // it is, not fitted again for a surface of another size (the window fits it sooner).
     void await(const std::filesystem::path& file);
 
     // Whether file is being decoded right now for a take.
@@ -111,8 +110,6 @@ class Prefetcher {
     size_t cachedBytes() const;
     bool decodingWanted(const std::filesystem::path& file) const;
     bool firstWorkerBusy() const;
-    bool mostWantedOnSecondWorker() const;
-    bool awaitingAnother() const;
     bool roomForAnother() const;
     void keep(PreparedPicture&& prepared);
     std::vector<PreparedPicture>::iterator staleFit();
