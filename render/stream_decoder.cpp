@@ -24,22 +24,48 @@ namespace {
 // Rows converted between two looks at the stop token.
 constexpr int32_t kBatchRows = 16;
 
-// The level being made from rows that arrive top to bottom.
+// The part of a level being made from rows that arrive top to bottom. A part's edges fall on
+// the level's box blocks, so reducing only the picture's rows and columns under it gives
+// exactly the same part of the whole level.
 class LevelWriter {
   public:
-    // Creates the level of a width x height picture: OutOfMemory when it is too large.
-    DecodeStatus start(int32_t width, int32_t height, int32_t level, bool alpha) {
+    // Clips part (in the level's pixels; none: the whole level, marked with the picture's size)
+    // to the level of a width x height picture and creates it: Failed when nothing is left,
+    // OutOfMemory when it is too large.
+    DecodeStatus start(int32_t width, int32_t height, int32_t level, const PixelRect* part,
+                       bool alpha) {
         const int32_t levelWidth = levelExtent(width, level);
         const int32_t levelHeight = levelExtent(height, level);
-        if (uint64_t{static_cast<uint32_t>(levelWidth)} * static_cast<uint32_t>(levelHeight) * 4 >
-                Image::maxPictureBytes() ||
-            !image_.create(levelWidth, levelHeight, alpha))
+        const PixelRect clipped =
+            part ? clip(*part, levelWidth, levelHeight) : PixelRect{0, 0, levelWidth, levelHeight};
+        if (clipped.width == 0 || clipped.height == 0)
+            return DecodeStatus::Failed;
+        const uint64_t bytes = uint64_t{static_cast<uint32_t>(clipped.width)} *
+                               static_cast<uint32_t>(clipped.height) * 4;
+        if (bytes > Image::maxPictureBytes() ||
+            !image_.create(clipped.width, clipped.height, alpha))
             return DecodeStatus::OutOfMemory;
-        image_.setFullSize(width, height);
-        reducer_.emplace(image_, width, height, level);
-        warmer_.emplace(image_.row(0), static_cast<size_t>(image_.pitch()) * levelHeight);
+        if (!part)
+            image_.setFullSize(width, height);
+        left_ = clipped.x << level;
+        top_ = clipped.y << level;
+        right_ = static_cast<int32_t>(
+            std::min(int64_t{clipped.x + clipped.width} << level, int64_t{width}));
+        bottom_ = static_cast<int32_t>(
+            std::min(int64_t{clipped.y + clipped.height} << level, int64_t{height}));
+        reducer_.emplace(image_, right_ - left_, bottom_ - top_, level);
+        warmer_.emplace(image_.row(0), static_cast<size_t>(image_.pitch()) * clipped.height);
         return DecodeStatus::Ok;
     }
+
+    // The picture's rows [top, bottom) and columns [left, right) the part covers.
+    int32_t top() const { return top_; }
+    int32_t bottom() const { return bottom_; }
+    int32_t left() const { return left_; }
+    int32_t right() const { return right_; }
+    int32_t columns() const { return right_ - left_; }
+
+    // The next row from top() on, its pixels from left() to right() alone.
     void add(const uint32_t* row) { reducer_->addRow(row); }
     void finish(Image& out) {
         warmer_.reset();
@@ -47,9 +73,39 @@ class LevelWriter {
     }
 
   private:
+    static PixelRect clip(const PixelRect& part, int32_t levelWidth, int32_t levelHeight) {
+        const int32_t x = std::clamp(part.x, 0, levelWidth);
+        const int32_t y = std::clamp(part.y, 0, levelHeight);
+        const auto right =
+            std::clamp(int64_t{part.x} + std::max(part.width, 0), int64_t{x}, int64_t{levelWidth});
+        const auto bottom = std::clamp(int64_t{part.y} + std::max(part.height, 0), int64_t{y},
+                                       int64_t{levelHeight});
+        return {x, y, static_cast<int32_t>(right - x), static_cast<int32_t>(bottom - y)};
+    }
+
     Image image_;
+    int32_t left_ = 0, top_ = 0, right_ = 0, bottom_ = 0;
     std::optional<RowReducer> reducer_;
     std::optional<PageWarmer> warmer_;  // declared last: it ends before the pixels go
+};
+
+// A format read as a stream. open() reads the header and tells whether the picture is
+// streamed; read() then sends the writer the rows and columns it wants, top to bottom.
+class StreamSource {
+  public:
+    virtual ~StreamSource() = default;
+    // nullopt for a kind not streamed, Failed for a damaged header, Ok with the size known.
+    virtual std::optional<DecodeStatus> open(std::span<const uint8_t> data) = 0;
+    virtual DecodeStatus read(LevelWriter& writer, const std::stop_token& stop) = 0;
+
+    int32_t width() const { return width_; }
+    int32_t height() const { return height_; }
+    bool alpha() const { return alpha_; }
+
+  protected:
+    int32_t width_ = 0;
+    int32_t height_ = 0;
+    bool alpha_ = false;
 };
 
 uint32_t argb(uint32_t alpha, uint32_t red, uint32_t green, uint32_t blue) {
@@ -124,13 +180,18 @@ class PngPixels {
 
     bool alpha() const { return alpha_; }
 
-    void convert(const uint8_t* samples, uint32_t* out) const {
-        const size_t width = header_.width;
+    // Converts count pixels from column first on.
+    void convert(const uint8_t* samples, size_t first, size_t count, uint32_t* out) const {
+        if (header_.bitDepth >= 8) {
+            samples += first * header_.bytesPerPixel;
+            first = 0;
+        }
+        const size_t width = count;
         switch (way_) {
             case Way::Common:
                 return png::convertRow(header_.colourType, samples, out, width);
             case Way::Table:
-                return unpack(samples, out, width);
+                return unpack(samples, first, out, width);
             case Way::RgbKey:
                 for (size_t x = 0; x < width; ++x, samples += 3) {
                     const bool clear =
@@ -170,18 +231,18 @@ class PngPixels {
         }
     }
 
-    void unpack(const uint8_t* samples, uint32_t* out, size_t width) const {
+    void unpack(const uint8_t* samples, size_t first, uint32_t* out, size_t count) const {
         const uint32_t depth = header_.bitDepth;
         if (depth == 8) {
-            for (size_t x = 0; x < width; ++x)
+            for (size_t x = 0; x < count; ++x)
                 out[x] = table_[samples[x]];
             return;
         }
         const uint32_t mask = (1u << depth) - 1;
         const size_t perByte = 8 / depth;
-        for (size_t x = 0; x < width; ++x) {
+        for (size_t x = first; x < first + count; ++x) {
             const uint32_t shift = 8 - depth * static_cast<uint32_t>(x % perByte + 1);
-            out[x] = table_[samples[x / perByte] >> shift & mask];
+            *out++ = table_[samples[x / perByte] >> shift & mask];
         }
     }
 
@@ -300,56 +361,67 @@ std::array<uint8_t, 2> streamHeader(const png::Chunks& chunks) {
     return bytes;
 }
 
-std::optional<DecodeStatus> streamPng(std::span<const uint8_t> data, int32_t level, Image& out,
-                                      const std::stop_token& stop) {
-    const png::Chunks chunks = png::walkChunks(data, true);
-    if (chunks.walk == png::Walk::LeaveToQt)
-        return std::nullopt;
-    if (chunks.walk == png::Walk::Broken && chunks.beforeData)
-        return DecodeStatus::Failed;
-    PngPixels pixels;
-    if (!pixels.setUp(chunks))
-        return std::nullopt;
-    const png::Header& header = chunks.header;
-    const size_t rowBytes = 1 + (size_t{header.width} * header.bitsPerPixel + 7) / 8;
-    if (!png::withinLibpngDataLimit(chunks, rowBytes, rowBytes * header.height) ||
-        png::windowTooSmall(streamHeader(chunks), rowBytes * header.height))
-        return std::nullopt;
-    LevelWriter writer;
-    if (const DecodeStatus status =
-            writer.start(static_cast<int32_t>(header.width), static_cast<int32_t>(header.height),
-                         level, pixels.alpha());
-        status != DecodeStatus::Ok)
-        return status;
-    if (chunks.walk == png::Walk::Broken)
-        return DecodeStatus::Failed;
-
-    Inflater inflater(chunks.data);
-    if (const DecodeStatus status = inflater.open(); status != DecodeStatus::Ok)
-        return status;
-    std::vector<uint8_t> rows(2 * rowBytes);  // this row and the one above, zeros at first
-    uint8_t* row = rows.data();
-    uint8_t* above = row + rowBytes;
-    std::vector<uint32_t> words(header.width);
-    for (uint32_t y = 0; y < header.height; ++y) {
-        if (y % kBatchRows == 0 && stop.stop_requested())
-            return DecodeStatus::Cancelled;
-        if (const DecodeStatus status = inflater.read(row, rowBytes); status != DecodeStatus::Ok)
-            return status;
-        if (row[0] > 4) {
-            qCDebug(lcRender) << "png row with an unknown filter";
+class PngSource final : public StreamSource {
+  public:
+    std::optional<DecodeStatus> open(std::span<const uint8_t> data) override {
+        chunks_ = png::walkChunks(data, true);
+        if (chunks_.walk == png::Walk::LeaveToQt)
+            return std::nullopt;
+        if (chunks_.walk == png::Walk::Broken && chunks_.beforeData)
             return DecodeStatus::Failed;
-        }
-        png::unfilterRow(row[0], row + 1, above + 1, rowBytes - 1, header.bytesPerPixel);
-        pixels.convert(row + 1, words.data());
-        writer.add(words.data());
-        std::swap(row, above);
+        if (!pixels_.setUp(chunks_))
+            return std::nullopt;
+        const png::Header& header = chunks_.header;
+        rowBytes_ = 1 + (size_t{header.width} * header.bitsPerPixel + 7) / 8;
+        if (!png::withinLibpngDataLimit(chunks_, rowBytes_, rowBytes_ * header.height) ||
+            png::windowTooSmall(streamHeader(chunks_), rowBytes_ * header.height))
+            return std::nullopt;
+        width_ = static_cast<int32_t>(header.width);
+        height_ = static_cast<int32_t>(header.height);
+        alpha_ = pixels_.alpha();
+        return DecodeStatus::Ok;
     }
-    if (const DecodeStatus status = inflater.finish(); status != DecodeStatus::Ok)
-        return status;
-    writer.finish(out);
-    return DecodeStatus::Ok;
-}
+
+    // Every row above the part is inflated and unfiltered, as the rows below it depend on it;
+    // only the part's columns are converted.
+    DecodeStatus read(LevelWriter& writer, const std::stop_token& stop) override {
+        if (chunks_.walk == png::Walk::Broken)
+            return DecodeStatus::Failed;
+        Inflater inflater(chunks_.data);
+        if (const DecodeStatus status = inflater.open(); status != DecodeStatus::Ok)
+            return status;
+        std::vector<uint8_t> rows(2 * rowBytes_);  // this row and the one above, zeros at first
+        uint8_t* row = rows.data();
+        uint8_t* above = row + rowBytes_;
+        std::vector<uint32_t> words(static_cast<size_t>(writer.columns()));
+        for (int32_t y = 0; y < writer.bottom(); ++y) {
+            if (y % kBatchRows == 0 && stop.stop_requested())
+                return DecodeStatus::Cancelled;
+            if (const DecodeStatus status = inflater.read(row, rowBytes_);
+                status != DecodeStatus::Ok)
+                return status;
+            if (row[0] > 4) {
+                qCDebug(lcRender) << "png row with an unknown filter";
+                return DecodeStatus::Failed;
+            }
+            png::unfilterRow(row[0], row + 1, above + 1, rowBytes_ - 1,
+                             chunks_.header.bytesPerPixel);
+            if (y >= writer.top()) {
+                pixels_.convert(row + 1, static_cast<size_t>(writer.left()), words.size(),
+                                words.data());
+                writer.add(words.data());
+            }
+            std::swap(row, above);
+        }
+        // The stream's end is checked when the last row was read, as the whole decode does.
+        return writer.bottom() == height_ ? inflater.finish() : DecodeStatus::Ok;
+    }
+
+  private:
+    png::Chunks chunks_;
+    PngPixels pixels_;
+    size_t rowBytes_ = 0;
+};
 
 // ---- BMP --------------------------------------------------------------------------------------
 
@@ -374,100 +446,111 @@ std::optional<uint32_t> byteMaskShift(uint32_t mask) {
     return std::nullopt;
 }
 
-std::optional<DecodeStatus> streamBmp(std::span<const uint8_t> data, int32_t level, Image& out,
-                                      const std::stop_token& stop) {
-    constexpr size_t kFileHeader = 14;
-    if (data.size() < kFileHeader + 4)
-        return DecodeStatus::Failed;
-    const uint8_t* bytes = data.data();
-    const uint32_t infoSize = littleEndian32(bytes + kFileHeader);
-    if (infoSize != 40 && infoSize != 108 && infoSize != 124)
-        return std::nullopt;
-    if (data.size() < kFileHeader + infoSize)
-        return DecodeStatus::Failed;
-    const auto width = static_cast<int32_t>(littleEndian32(bytes + 18));
-    const auto signedHeight = static_cast<int32_t>(littleEndian32(bytes + 22));
-    const uint32_t planes = littleEndian16(bytes + 26);
-    const uint32_t bits = littleEndian16(bytes + 28);
-    const uint32_t compression = littleEndian32(bytes + 30);
-    const uint32_t coloursUsed = littleEndian32(bytes + 46);
-    if (planes != 1 || (bits != 8 && bits != 24 && bits != 32) ||
-        !(compression == kBmpRgb || (compression == kBmpBitfields && bits == 32)))
-        return std::nullopt;
-    if (width <= 0 || signedHeight == 0 || signedHeight == std::numeric_limits<int32_t>::min())
-        return DecodeStatus::Failed;
-    const bool topDown = signedHeight < 0;
-    const int32_t height = topDown ? -signedHeight : signedHeight;
-
-    size_t at = kFileHeader + infoSize;
-    // Channel shifts for 32-bit pixels: blue, green, red, alpha; alpha only from bit fields.
-    std::array<uint32_t, 4> shifts = {0, 8, 16, 24};
-    bool alpha = false;
-    if (compression == kBmpBitfields) {
-        const uint8_t* masks = bytes + kFileHeader + 40;
-        if (infoSize == 40) {
-            if (data.size() < at + 12)
-                return DecodeStatus::Failed;
-            at += 12;
-        }
-        const uint32_t alphaMask = infoSize == 40 ? 0 : littleEndian32(masks + 12);
-        const std::array<uint32_t, 4> fields = {
-            littleEndian32(masks + 8), littleEndian32(masks + 4), littleEndian32(masks), alphaMask};
-        for (size_t c = 0; c < 4; ++c) {
-            if (c == 3 && alphaMask == 0)
-                break;
-            const std::optional<uint32_t> shift = byteMaskShift(fields[c]);
-            if (!shift)
-                return std::nullopt;
-            shifts[c] = *shift;
-        }
-        alpha = alphaMask != 0;
-    }
-    std::array<uint32_t, 256> palette{};
-    if (bits == 8) {
-        const uint32_t colours = coloursUsed != 0 ? coloursUsed : 256;
-        if (colours > 256 || data.size() < at + 4 * size_t{colours})
+class BmpSource final : public StreamSource {
+  public:
+    std::optional<DecodeStatus> open(std::span<const uint8_t> data) override {
+        constexpr size_t kFileHeader = 14;
+        if (data.size() < kFileHeader + 4)
             return DecodeStatus::Failed;
-        // An index past the colours is opaque black, as Qt converts it.
-        palette.fill(0xFF000000u);
-        for (uint32_t i = 0; i < colours; ++i, at += 4)
-            palette[i] = argb(255, bytes[at + 2], bytes[at + 1], bytes[at]);
-    }
-    // The pixels start at the header's offset unless it points into the headers.
-    const uint32_t offset = littleEndian32(bytes + 10);
-    if (offset <= uint32_t{std::numeric_limits<int32_t>::max()} && offset > at)
-        at = offset;
-    const size_t stride = (static_cast<size_t>(width) * bits + 31) / 32 * 4;
-    if (at > data.size() || (data.size() - at) / stride < static_cast<size_t>(height))
-        return DecodeStatus::Failed;
+        const uint8_t* bytes = data.data();
+        const uint32_t infoSize = littleEndian32(bytes + kFileHeader);
+        if (infoSize != 40 && infoSize != 108 && infoSize != 124)
+            return std::nullopt;
+        if (data.size() < kFileHeader + infoSize)
+            return DecodeStatus::Failed;
+        const auto width = static_cast<int32_t>(littleEndian32(bytes + 18));
+        const auto signedHeight = static_cast<int32_t>(littleEndian32(bytes + 22));
+        const uint32_t planes = littleEndian16(bytes + 26);
+        bits_ = littleEndian16(bytes + 28);
+        const uint32_t compression = littleEndian32(bytes + 30);
+        const uint32_t coloursUsed = littleEndian32(bytes + 46);
+        if (planes != 1 || (bits_ != 8 && bits_ != 24 && bits_ != 32) ||
+            !(compression == kBmpRgb || (compression == kBmpBitfields && bits_ == 32)))
+            return std::nullopt;
+        if (width <= 0 || signedHeight == 0 || signedHeight == std::numeric_limits<int32_t>::min())
+            return DecodeStatus::Failed;
+        topDown_ = signedHeight < 0;
+        const int32_t height = topDown_ ? -signedHeight : signedHeight;
 
-    LevelWriter writer;
-    if (const DecodeStatus status = writer.start(width, height, level, alpha);
-        status != DecodeStatus::Ok)
-        return status;
-    std::vector<uint32_t> words(static_cast<size_t>(width));
-    for (int32_t y = 0; y < height; ++y) {
-        if (y % kBatchRows == 0 && stop.stop_requested())
-            return DecodeStatus::Cancelled;
-        const uint8_t* row =
-            bytes + at + stride * static_cast<size_t>(topDown ? y : height - 1 - y);
-        for (int32_t x = 0; x < width; ++x) {
-            if (bits == 8) {
-                words[x] = palette[row[x]];
-            } else if (bits == 24) {
-                const uint8_t* p = row + 3 * static_cast<size_t>(x);
-                words[x] = argb(255, p[2], p[1], p[0]);
-            } else {
-                const uint32_t p = littleEndian32(row + 4 * static_cast<size_t>(x));
-                words[x] = argb(alpha ? p >> shifts[3] & 0xFF : 255, p >> shifts[2] & 0xFF,
-                                p >> shifts[1] & 0xFF, p >> shifts[0] & 0xFF);
+        size_t at = kFileHeader + infoSize;
+        if (compression == kBmpBitfields) {
+            const uint8_t* masks = bytes + kFileHeader + 40;
+            if (infoSize == 40) {
+                if (data.size() < at + 12)
+                    return DecodeStatus::Failed;
+                at += 12;
             }
+            const uint32_t alphaMask = infoSize == 40 ? 0 : littleEndian32(masks + 12);
+            const std::array<uint32_t, 4> fields = {littleEndian32(masks + 8),
+                                                    littleEndian32(masks + 4),
+                                                    littleEndian32(masks), alphaMask};
+            for (size_t c = 0; c < 4; ++c) {
+                if (c == 3 && alphaMask == 0)
+                    break;
+                const std::optional<uint32_t> shift = byteMaskShift(fields[c]);
+                if (!shift)
+                    return std::nullopt;
+                shifts_[c] = *shift;
+            }
+            alpha_ = alphaMask != 0;
         }
-        writer.add(words.data());
+        if (bits_ == 8) {
+            const uint32_t colours = coloursUsed != 0 ? coloursUsed : 256;
+            if (colours > 256 || data.size() < at + 4 * size_t{colours})
+                return DecodeStatus::Failed;
+            // An index past the colours is opaque black, as Qt converts it.
+            palette_.fill(0xFF000000u);
+            for (uint32_t i = 0; i < colours; ++i, at += 4)
+                palette_[i] = argb(255, bytes[at + 2], bytes[at + 1], bytes[at]);
+        }
+        // The pixels start at the header's offset unless it points into the headers.
+        const uint32_t offset = littleEndian32(bytes + 10);
+        if (offset <= uint32_t{std::numeric_limits<int32_t>::max()} && offset > at)
+            at = offset;
+        stride_ = (static_cast<size_t>(width) * bits_ + 31) / 32 * 4;
+        if (at > data.size() || (data.size() - at) / stride_ < static_cast<size_t>(height))
+            return DecodeStatus::Failed;
+        pixels_ = data.data() + at;
+        width_ = width;
+        height_ = height;
+        return DecodeStatus::Ok;
     }
-    writer.finish(out);
-    return DecodeStatus::Ok;
-}
+
+    // Rows are addressable: those outside the part are never touched.
+    DecodeStatus read(LevelWriter& writer, const std::stop_token& stop) override {
+        std::vector<uint32_t> words(static_cast<size_t>(writer.columns()));
+        for (int32_t y = writer.top(); y < writer.bottom(); ++y) {
+            if ((y - writer.top()) % kBatchRows == 0 && stop.stop_requested())
+                return DecodeStatus::Cancelled;
+            const uint8_t* row =
+                pixels_ + stride_ * static_cast<size_t>(topDown_ ? y : height_ - 1 - y);
+            for (int32_t i = 0; i < writer.columns(); ++i) {
+                const auto x = static_cast<size_t>(writer.left() + i);
+                if (bits_ == 8) {
+                    words[i] = palette_[row[x]];
+                } else if (bits_ == 24) {
+                    const uint8_t* p = row + 3 * x;
+                    words[i] = argb(255, p[2], p[1], p[0]);
+                } else {
+                    const uint32_t p = littleEndian32(row + 4 * x);
+                    words[i] = argb(alpha_ ? p >> shifts_[3] & 0xFF : 255, p >> shifts_[2] & 0xFF,
+                                    p >> shifts_[1] & 0xFF, p >> shifts_[0] & 0xFF);
+                }
+            }
+            writer.add(words.data());
+        }
+        return DecodeStatus::Ok;
+    }
+
+  private:
+    const uint8_t* pixels_ = nullptr;
+    size_t stride_ = 0;
+    uint32_t bits_ = 0;
+    bool topDown_ = false;
+    // Channel shifts for 32-bit pixels: blue, green, red, alpha; alpha only from bit fields.
+    std::array<uint32_t, 4> shifts_ = {0, 8, 16, 24};
+    std::array<uint32_t, 256> palette_{};
+};
 
 // ---- TIFF -------------------------------------------------------------------------------------
 
@@ -589,159 +672,225 @@ bool readsDirectly(TIFF* tiff, uint16_t photometric, uint16_t bits, uint16_t sam
     return true;
 }
 
-DecodeStatus readScanlines(TIFF* tiff, uint32_t width, uint32_t height, uint16_t bits,
-                           const std::array<uint32_t, 256>& table, LevelWriter& writer,
-                           const std::stop_token& stop) {
-    const tmsize_t lineBytes = TIFFScanlineSize(tiff);
-    if (lineBytes < static_cast<tmsize_t>(width) * (bits / 8))
-        return DecodeStatus::Failed;
-    std::vector<uint8_t> line(static_cast<size_t>(lineBytes));
-    std::vector<uint32_t> words(width);
-    for (uint32_t y = 0; y < height; ++y) {
-        if (y % kBatchRows == 0 && stop.stop_requested())
-            return DecodeStatus::Cancelled;
-        if (TIFFReadScanline(tiff, line.data(), y, 0) < 0)
-            return DecodeStatus::Failed;
-        for (uint32_t x = 0; x < width; ++x) {
-            if (bits == 8) {
-                words[x] = table[line[x]];
-            } else {
-                uint16_t sample = 0;
-                std::memcpy(&sample, &line[2 * size_t{x}], 2);  // libtiff gives native order
-                words[x] = 0xFF000000u | narrow(sample) * 0x010101u;
-            }
-        }
-        writer.add(words.data());
-    }
-    return DecodeStatus::Ok;
-}
-
 // Streams through libtiff's RGBA interface, which Qt's reader uses for most kinds and which
 // gives the same pixels for 8-bit grey and 16-bit RGB, read by Qt directly; 16-bit grey and
 // 8-bit palettes are read as Qt reads them (above). 16-bit RGB with alpha and floating point,
 // whose raw samples Qt keeps, are left to it, and so are tiled pictures of the direct kinds.
-std::optional<DecodeStatus> streamTiff(std::span<const uint8_t> data, int32_t level, Image& out,
-                                       const std::stop_token& stop) {
-    std::unique_ptr<TIFFOpenOptions, OptionsDeleter> options(TIFFOpenOptionsAlloc());
-    if (!options)
-        return DecodeStatus::OutOfMemory;
-    TIFFOpenOptionsSetMaxSingleMemAlloc(options.get(), kMaxTiffAllocation);
-    TIFFOpenOptionsSetErrorHandlerExtR(options.get(), quietHandler, nullptr);
-    TIFFOpenOptionsSetWarningHandlerExtR(options.get(), quietHandler, nullptr);
-    MemoryFile file{data};
-    const std::unique_ptr<TIFF, TiffCloser> tiff(
-        TIFFClientOpenExt("memory", "r", &file, readMemory, writeMemory, seekMemory, closeMemory,
-                          sizeOfMemory, mapMemory, unmapMemory, options.get()));
-    if (!tiff)
-        return DecodeStatus::Failed;
-    TIFF* const t = tiff.get();
-    uint32_t width = 0, height = 0;
-    uint16_t photometric = 0;
-    if (!TIFFGetField(t, TIFFTAG_IMAGEWIDTH, &width) ||
-        !TIFFGetField(t, TIFFTAG_IMAGELENGTH, &height) ||
-        !TIFFGetField(t, TIFFTAG_PHOTOMETRIC, &photometric) || width == 0 || height == 0 ||
-        width > uint32_t{std::numeric_limits<int32_t>::max()} ||
-        height > uint32_t{std::numeric_limits<int32_t>::max()})
-        return DecodeStatus::Failed;
-    uint16_t bits = 1, samples = 1, sampleFormat = SAMPLEFORMAT_UINT, orientation = 0;
-    TIFFGetField(t, TIFFTAG_BITSPERSAMPLE, &bits);
-    TIFFGetField(t, TIFFTAG_SAMPLESPERPIXEL, &samples);
-    TIFFGetField(t, TIFFTAG_SAMPLEFORMAT, &sampleFormat);
-    TIFFGetFieldDefaulted(t, TIFFTAG_ORIENTATION, &orientation);
-    if (sampleFormat == SAMPLEFORMAT_IEEEFP ||
-        (bits == 16 && samples >= 4 && photometric == PHOTOMETRIC_RGB))
-        return std::nullopt;
-    std::array<uint32_t, 256> table{};
-    const bool direct = readsDirectly(t, photometric, bits, samples, table);
-    char message[1024] = {};
-    if ((direct && TIFFIsTiled(t)) || (!direct && !TIFFRGBAImageOK(t, message)))
-        return std::nullopt;
+class TiffSource final : public StreamSource {
+  public:
+    std::optional<DecodeStatus> open(std::span<const uint8_t> data) override {
+        options_.reset(TIFFOpenOptionsAlloc());
+        if (!options_)
+            return DecodeStatus::OutOfMemory;
+        TIFFOpenOptionsSetMaxSingleMemAlloc(options_.get(), kMaxTiffAllocation);
+        TIFFOpenOptionsSetErrorHandlerExtR(options_.get(), quietHandler, nullptr);
+        TIFFOpenOptionsSetWarningHandlerExtR(options_.get(), quietHandler, nullptr);
+        file_.data = data;
+        tiff_.reset(TIFFClientOpenExt("memory", "r", &file_, readMemory, writeMemory, seekMemory,
+                                      closeMemory, sizeOfMemory, mapMemory, unmapMemory,
+                                      options_.get()));
+        if (!tiff_)
+            return DecodeStatus::Failed;
+        TIFF* const t = tiff_.get();
+        uint32_t width = 0, height = 0;
+        uint16_t photometric = 0;
+        if (!TIFFGetField(t, TIFFTAG_IMAGEWIDTH, &width) ||
+            !TIFFGetField(t, TIFFTAG_IMAGELENGTH, &height) ||
+            !TIFFGetField(t, TIFFTAG_PHOTOMETRIC, &photometric) || width == 0 || height == 0 ||
+            width > uint32_t{std::numeric_limits<int32_t>::max()} ||
+            height > uint32_t{std::numeric_limits<int32_t>::max()})
+            return DecodeStatus::Failed;
+        uint16_t samples = 1, sampleFormat = SAMPLEFORMAT_UINT;
+        TIFFGetField(t, TIFFTAG_BITSPERSAMPLE, &bits_);
+        TIFFGetField(t, TIFFTAG_SAMPLESPERPIXEL, &samples);
+        TIFFGetField(t, TIFFTAG_SAMPLEFORMAT, &sampleFormat);
+        TIFFGetFieldDefaulted(t, TIFFTAG_ORIENTATION, &orientation_);
+        if (sampleFormat == SAMPLEFORMAT_IEEEFP ||
+            (bits_ == 16 && samples >= 4 && photometric == PHOTOMETRIC_RGB))
+            return std::nullopt;
+        direct_ = readsDirectly(t, photometric, bits_, samples, table_);
+        char message[1024] = {};
+        if ((direct_ && TIFFIsTiled(t)) || (!direct_ && !TIFFRGBAImageOK(t, message)))
+            return std::nullopt;
 
-    uint32_t band = 0;
-    if (TIFFIsTiled(t))
-        TIFFGetField(t, TIFFTAG_TILELENGTH, &band);
-    else
-        TIFFGetFieldDefaulted(t, TIFFTAG_ROWSPERSTRIP, &band);
-    band = std::clamp<uint32_t>(band, 1, height);
-    // A direct read holds one row of pixels, the RGBA interface a band of them.
-    if (uint64_t{width} * (direct ? 1 : band) * 4 > kMaxBandBytes)
-        return std::nullopt;
-    // As Qt's reader: four samples or more have alpha, premultiplied when the file says what
-    // its extra sample is.
-    const bool alpha = samples >= 4;
-    uint16_t extraCount = 0;
-    uint16_t* extra = nullptr;
-    const bool premultiplied = alpha &&
-                               TIFFGetField(t, TIFFTAG_EXTRASAMPLES, &extraCount, &extra) &&
-                               extraCount > 0 && extra[0] != EXTRASAMPLE_UNSPECIFIED;
+        if (TIFFIsTiled(t)) {
+            TIFFGetField(t, TIFFTAG_TILELENGTH, &band_);
+            TIFFGetField(t, TIFFTAG_TILEWIDTH, &tileWidth_);
+            if (tileWidth_ == 0)
+                return DecodeStatus::Failed;
+        } else {
+            TIFFGetFieldDefaulted(t, TIFFTAG_ROWSPERSTRIP, &band_);
+        }
+        band_ = std::clamp<uint32_t>(band_, 1, height);
+        // A direct read holds one row of pixels, the RGBA interface a band of them.
+        if (uint64_t{width} * (direct_ ? 1 : band_) * 4 > kMaxBandBytes)
+            return std::nullopt;
+        // As Qt's reader: four samples or more have alpha, premultiplied when the file says
+        // what its extra sample is.
+        alpha_ = samples >= 4;
+        uint16_t extraCount = 0;
+        uint16_t* extra = nullptr;
+        premultiplied_ = alpha_ && TIFFGetField(t, TIFFTAG_EXTRASAMPLES, &extraCount, &extra) &&
+                         extraCount > 0 && extra[0] != EXTRASAMPLE_UNSPECIFIED;
+        width_ = static_cast<int32_t>(width);
+        height_ = static_cast<int32_t>(height);
+        return DecodeStatus::Ok;
+    }
 
-    LevelWriter writer;
-    const auto w = static_cast<int32_t>(width);
-    if (const DecodeStatus status = writer.start(w, static_cast<int32_t>(height), level, alpha);
-        status != DecodeStatus::Ok)
+    DecodeStatus read(LevelWriter& writer, const std::stop_token& stop) override {
+        return direct_ ? readScanlines(writer, stop) : readBands(writer, stop);
+    }
+
+  private:
+    // Strips above the part are skipped: reading starts at the strip holding its first row.
+    DecodeStatus readScanlines(LevelWriter& writer, const std::stop_token& stop) {
+        TIFF* const t = tiff_.get();
+        const tmsize_t lineBytes = TIFFScanlineSize(t);
+        if (lineBytes < static_cast<tmsize_t>(width_) * (bits_ / 8))
+            return DecodeStatus::Failed;
+        std::vector<uint8_t> line(static_cast<size_t>(lineBytes));
+        std::vector<uint32_t> words(static_cast<size_t>(writer.columns()));
+        const auto first = static_cast<uint32_t>(writer.top()) / band_ * band_;
+        for (auto y = first; y < static_cast<uint32_t>(writer.bottom()); ++y) {
+            if ((y - first) % kBatchRows == 0 && stop.stop_requested())
+                return DecodeStatus::Cancelled;
+            if (TIFFReadScanline(t, line.data(), y, 0) < 0)
+                return DecodeStatus::Failed;
+            if (y < static_cast<uint32_t>(writer.top()))
+                continue;
+            for (size_t i = 0; i < words.size(); ++i) {
+                const size_t x = static_cast<size_t>(writer.left()) + i;
+                if (bits_ == 8) {
+                    words[i] = table_[line[x]];
+                } else {
+                    uint16_t sample = 0;
+                    std::memcpy(&sample, &line[2 * x], 2);  // libtiff gives native order
+                    words[i] = 0xFF000000u | narrow(sample) * 0x010101u;
+                }
+            }
+            writer.add(words.data());
+        }
+        return DecodeStatus::Ok;
+    }
+
+    // Whole bands, as the whole picture is read, so libtiff converts each strip or tile
+    // alike; bands outside the part are skipped, and so are tiles left and right of it.
+    DecodeStatus readBands(LevelWriter& writer, const std::stop_token& stop) {
+        uint32_t from = 0, to = static_cast<uint32_t>(width_);
+        if (tileWidth_ != 0) {
+            from = static_cast<uint32_t>(writer.left()) / tileWidth_ * tileWidth_;
+            to = static_cast<uint32_t>(std::min<uint64_t>(
+                (uint64_t{static_cast<uint32_t>(writer.right())} + tileWidth_ - 1) / tileWidth_ *
+                    tileWidth_,
+                to));
+        }
+        const uint32_t rasterWidth = to - from;
+        char message[1024] = {};
+        TIFFRGBAImage image{};
+        if (!TIFFRGBAImageBegin(&image, tiff_.get(), 1, message)) {
+            qCDebug(lcRender) << "tiff:" << message;
+            return DecodeStatus::Failed;
+        }
+        // The stored orientation asked for, so that rows come in file order, as Qt reads them.
+        image.req_orientation = orientation_;
+        std::vector<uint32_t> raster(size_t{rasterWidth} * band_);
+        const auto top = static_cast<uint32_t>(writer.top());
+        const auto bottom = static_cast<uint32_t>(writer.bottom());
+        DecodeStatus status = DecodeStatus::Ok;
+        for (uint32_t y = top / band_ * band_; y < bottom; y += band_) {
+            if (stop.stop_requested()) {
+                status = DecodeStatus::Cancelled;
+                break;
+            }
+            const uint32_t rows = std::min(band_, static_cast<uint32_t>(height_) - y);
+            image.row_offset = static_cast<int>(y);
+            image.col_offset = static_cast<int>(from);
+            if (!TIFFRGBAImageGet(&image, raster.data(), rasterWidth, rows)) {
+                status = DecodeStatus::Failed;
+                break;
+            }
+            for (uint32_t i = std::max(y, top) - y; i < std::min(rows, bottom - y); ++i) {
+                uint32_t* row = raster.data() + size_t{i} * rasterWidth +
+                                (static_cast<uint32_t>(writer.left()) - from);
+                toPixelWords(row, writer.columns(), premultiplied_);
+                writer.add(row);
+            }
+        }
+        TIFFRGBAImageEnd(&image);
         return status;
-    if (direct) {
-        const DecodeStatus status = readScanlines(t, width, height, bits, table, writer, stop);
-        if (status == DecodeStatus::Ok)
-            writer.finish(out);
-        return status;
     }
-    TIFFRGBAImage image{};
-    if (!TIFFRGBAImageBegin(&image, t, 1, message)) {
-        qCDebug(lcRender) << "tiff:" << message;
-        return DecodeStatus::Failed;
-    }
-    // The stored orientation asked for, so that rows come in file order, as Qt reads them.
-    image.req_orientation = orientation;
-    std::vector<uint32_t> raster(static_cast<size_t>(width) * band);
-    DecodeStatus status = DecodeStatus::Ok;
-    for (uint32_t y = 0; y < height && status == DecodeStatus::Ok; y += band) {
-        if (stop.stop_requested()) {
-            status = DecodeStatus::Cancelled;
-            break;
-        }
-        const uint32_t rows = std::min(band, height - y);
-        image.row_offset = static_cast<int>(y);
-        image.col_offset = 0;
-        if (!TIFFRGBAImageGet(&image, raster.data(), width, rows)) {
-            status = DecodeStatus::Failed;
-            break;
-        }
-        for (uint32_t i = 0; i < rows; ++i) {
-            uint32_t* row = raster.data() + size_t{i} * width;
-            toPixelWords(row, w, premultiplied);
-            writer.add(row);
-        }
-    }
-    TIFFRGBAImageEnd(&image);
-    if (status == DecodeStatus::Ok)
-        writer.finish(out);
-    return status;
-}
+
+    std::unique_ptr<TIFFOpenOptions, OptionsDeleter> options_;
+    MemoryFile file_;
+    std::unique_ptr<TIFF, TiffCloser> tiff_;  // after the file it reads
+    uint16_t bits_ = 1;
+    uint16_t orientation_ = 0;
+    bool direct_ = false;
+    bool premultiplied_ = false;
+    uint32_t band_ = 0;       // rows read at once: a strip or a row of tiles
+    uint32_t tileWidth_ = 0;  // 0 for strips
+    std::array<uint32_t, 256> table_{};
+};
 
 bool isBmp(std::span<const uint8_t> data) {
     return data.size() >= 2 && data[0] == 'B' && data[1] == 'M';
 }
 
-}  // namespace
+std::unique_ptr<StreamSource> sourceFor(std::span<const uint8_t> data) {
+    if (isPng(data))
+        return std::make_unique<PngSource>();
+    if (isBmp(data))
+        return std::make_unique<BmpSource>();
+    if (isTiff(data))
+        return std::make_unique<TiffSource>();
+    return nullptr;
+}
 
-std::optional<DecodeStatus> decodeStreamedLevel(std::span<const uint8_t> data, int32_t level,
-                                                Image& out, std::stop_token stop) {
-    using Streamer = std::optional<DecodeStatus> (*)(std::span<const uint8_t>, int32_t, Image&,
-                                                     const std::stop_token&);
-    const Streamer streamer = isPng(data)    ? streamPng
-                              : isBmp(data)  ? streamBmp
-                              : isTiff(data) ? streamTiff
-                                             : nullptr;
-    if (!streamer)
+// The pipeline both entry points share: the whole level is the part that covers it.
+std::optional<DecodeStatus> stream(std::span<const uint8_t> data, int32_t level,
+                                   const PixelRect* part, Image& out, const std::stop_token& stop) {
+    std::unique_ptr<StreamSource> source = sourceFor(data);
+    if (!source)
         return std::nullopt;
     Image image;
-    const std::optional<DecodeStatus> status =
-        level < 0 || level > kMaxLevel ? DecodeStatus::Failed : streamer(data, level, image, stop);
+    std::optional<DecodeStatus> status =
+        level < 0 || level > kMaxLevel ? DecodeStatus::Failed : source->open(data);
+    if (status == DecodeStatus::Ok) {
+        LevelWriter writer;
+        status = writer.start(source->width(), source->height(), level, part, source->alpha());
+        if (status == DecodeStatus::Ok)
+            status = source->read(writer, stop);
+        if (status == DecodeStatus::Ok)
+            writer.finish(image);
+    }
     if (!status)
         return std::nullopt;
     out.destroy();
     if (*status == DecodeStatus::Ok)
         out.swap(image);
     return status;
+}
+
+}  // namespace
+
+std::optional<DecodeStatus> readStreamedHeader(std::span<const uint8_t> data,
+                                               PictureHeader& header) {
+    const std::unique_ptr<StreamSource> source = sourceFor(data);
+    if (!source)
+        return std::nullopt;
+    const std::optional<DecodeStatus> status = source->open(data);
+    if (status == DecodeStatus::Ok)
+        header = {source->width(), source->height(), 0, true, true};
+    return status;
+}
+
+std::optional<DecodeStatus> decodeStreamedLevel(std::span<const uint8_t> data, int32_t level,
+                                                Image& out, std::stop_token stop) {
+    return stream(data, level, nullptr, out, stop);
+}
+
+std::optional<DecodeStatus> decodeStreamedRegion(std::span<const uint8_t> data, int32_t level,
+                                                 const PixelRect& region, Image& out,
+                                                 std::stop_token stop) {
+    return stream(data, level, &region, out, stop);
 }

@@ -353,6 +353,52 @@ TEST_P(StreamedKind, EqualsTheWholeDecodeReduced) {
         EXPECT_TRUE(streamsAsWholeDecode(bytes, level)) << "level " << level;
 }
 
+// A region of the level must be exactly that part of the whole level, for regions on and off
+// the box blocks' and tiles' edges, past the level's edges and of a single pixel.
+testing::AssertionResult regionsAsLevel(const QByteArray& bytes, int32_t level) {
+    Image whole;
+    if (decodeStreamedLevel(asSpan(bytes), level, whole) != DecodeStatus::Ok)
+        return testing::AssertionFailure() << "the level fails";
+    const int32_t w = whole.width(), h = whole.height();
+    const PixelRect regions[] = {
+        {0, 0, w, h},           {0, 0, 3, 2},
+        {w - 3, h - 2, 10, 10}, {w / 2 | 1, h / 3 | 1, w / 3, h / 3},
+        {-4, 1, 7, 2},          {0, h / 2, w, 1},
+        {w - 1, 0, 1, h + 5},   {w / 3, h - 1, 1, 1},
+    };
+    for (const PixelRect& region : regions) {
+        const int32_t x = std::max(region.x, 0), y = std::max(region.y, 0);
+        const int32_t width = std::min(region.x + region.width, w) - x;
+        const int32_t height = std::min(region.y + region.height, h) - y;
+        Image part;
+        // Nothing left of it in a picture of one row or column fails.
+        if (decodeStreamedRegion(asSpan(bytes), level, region, part) !=
+            (width > 0 && height > 0 ? DecodeStatus::Ok : DecodeStatus::Failed))
+            return testing::AssertionFailure() << "region " << region.x << "," << region.y;
+        if (width <= 0 || height <= 0)
+            continue;
+        const QImage expected = whole.qimage().copy(x, y, width, height);
+        if (part.qimage() != expected || part.hasAlpha() != whole.hasAlpha() || part.reduced())
+            return testing::AssertionFailure()
+                   << "region " << region.x << "," << region.y << " " << region.width << "x"
+                   << region.height << " differs";
+    }
+    return testing::AssertionSuccess();
+}
+
+TEST_P(StreamedKind, RegionsEqualTheLevelCropped) {
+    const QByteArray bytes = GetParam().make();
+    for (const int32_t level : {0, 2})
+        EXPECT_TRUE(regionsAsLevel(bytes, level)) << "level " << level;
+    PictureHeader header;
+    ASSERT_EQ(readStreamedHeader(asSpan(bytes), header), DecodeStatus::Ok);
+    Image whole;
+    ASSERT_EQ(decodeStreamedLevel(asSpan(bytes), 0, whole), DecodeStatus::Ok);
+    EXPECT_EQ(header.width, whole.width());
+    EXPECT_EQ(header.height, whole.height());
+    EXPECT_TRUE(header.regions && header.sequential && header.nativeLevels == 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(Stream, StreamedKind, testing::ValuesIn(kPictures),
                          [](const auto& info) { return std::string(info.param.name); });
 
@@ -419,6 +465,57 @@ TEST_P(StreamOutcome, AsExpected) {
 INSTANTIATE_TEST_SUITE_P(Stream, StreamOutcome, testing::ValuesIn(kOutcomes),
                          [](const auto& info) { return std::string(info.param.name); });
 
+struct RegionOutcome {
+    const char* name;
+    std::function<QByteArray()> make;
+    int32_t level;
+    PixelRect region;
+    std::optional<DecodeStatus> expected;
+};
+
+QByteArray pngMissingRows() {
+    return pngClaiming(37, 40);
+}
+
+QByteArray pngHugeClaim() {
+    return pngClaiming(1000000, 1000000);
+}
+
+const RegionOutcome kRegionOutcomes[] = {
+    {"jpeg", [] { return QByteArray("\xFF\xD8\xFF\xE0", 4); }, 0, {0, 0, 4, 4}, std::nullopt},
+    {"png_interlaced", png({2, 8, {}, 0, 37, 23, 1}), 0, {0, 0, 4, 4}, std::nullopt},
+    {"right_of_the_level", png({2, 8}), 2, {10, 0, 4, 4}, DecodeStatus::Failed},
+    // Rows below the region are never read, so a picture missing them still gives it.
+    {"png_missing_rows_below", pngMissingRows, 0, {3, 2, 9, 20}, DecodeStatus::Ok},
+    {"png_missing_rows_in_it", pngMissingRows, 0, {3, 2, 9, 30}, DecodeStatus::Failed},
+    // The bound counts the region, not the level.
+    {"png_huge_claim", pngHugeClaim, 0, {5, 0, 100, 100}, DecodeStatus::Failed},
+    {"png_huge_region", pngHugeClaim, 0, {0, 0, 1000000, 1000000}, DecodeStatus::OutOfMemory},
+    {"bmp_truncated",
+     [] { return writeBmp({24}).chopped(1); },
+     0,
+     {0, 0, 4, 4},
+     DecodeStatus::Failed},
+};
+
+class StreamRegionOutcome : public testing::TestWithParam<RegionOutcome> {};
+
+TEST_P(StreamRegionOutcome, AsExpected) {
+    Image image;
+    ASSERT_TRUE(image.create(2, 2, false));
+    const QByteArray bytes = GetParam().make();
+    EXPECT_EQ(decodeStreamedRegion(asSpan(bytes), GetParam().level, GetParam().region, image),
+              GetParam().expected);
+    EXPECT_EQ(image.empty(),
+              GetParam().expected != DecodeStatus::Ok && GetParam().expected.has_value());
+    PictureHeader header;
+    EXPECT_EQ(readStreamedHeader(asSpan(bytes), header).has_value(),
+              GetParam().expected.has_value());
+}
+
+INSTANTIATE_TEST_SUITE_P(Stream, StreamRegionOutcome, testing::ValuesIn(kRegionOutcomes),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // Every cut of a file of each format and every flipped byte: a status or nullopt, never a
 // crash, a read past the data or a picture of the wrong size.
 TEST(StreamDamage, EveryCutAndFlipEndsCleanly) {
@@ -437,6 +534,9 @@ TEST(StreamDamage, EveryCutAndFlipEndsCleanly) {
             const std::optional<DecodeStatus> status = decodeStreamedLevel(asSpan(bytes), 1, image);
             EXPECT_EQ(image.empty(), status != DecodeStatus::Ok);
             EXPECT_EQ(image.width(), levelExtent(image.fullWidth(), 1));
+            const std::optional<DecodeStatus> part =
+                decodeStreamedRegion(asSpan(bytes), 1, {1, 1, 3, 2}, image);
+            EXPECT_EQ(image.empty(), part != DecodeStatus::Ok);
         }
     }
 }
@@ -451,6 +551,8 @@ TEST(StreamStop, ARequestedStopCancels) {
         EXPECT_EQ(decodeStreamedLevel(asSpan(file), 1, image, source.get_token()),
                   DecodeStatus::Cancelled);
         EXPECT_TRUE(image.empty());
+        EXPECT_EQ(decodeStreamedRegion(asSpan(file), 0, {3, 4, 5, 6}, image, source.get_token()),
+                  DecodeStatus::Cancelled);
     }
 }
 
