@@ -336,7 +336,7 @@ DecodeStatus readPictureHeader(std::span<const uint8_t> data, PictureHeader& hea
         header.sequential = true;
         return status;
     }
-    return DecodeStatus::Failed;
+    return readStreamedHeader(data, header).value_or(DecodeStatus::Failed);
 }
 
 DecodeStatus decodePictureRegion(std::span<const uint8_t> data, int32_t level,
@@ -346,7 +346,8 @@ DecodeStatus decodePictureRegion(std::span<const uint8_t> data, int32_t level,
         return decodeJpeg2000Region(data, level, region, out, std::move(stop));
     if (isJpeg(data) && countJpegScans(data) <= kMaxJpegScans)
         return decodeJpegRegion(data, level, region, out, std::move(stop));
-    return DecodeStatus::Failed;
+    return decodeStreamedRegion(data, level, region, out, std::move(stop))
+        .value_or(DecodeStatus::Failed);
 }
 
 DecodeStatus decodePictureLevel(std::span<const uint8_t> data, int32_t level, Image& out,
@@ -356,5 +357,5 @@ DecodeStatus decodePictureLevel(std::span<const uint8_t> data, int32_t level, Im
         return decodeJpeg2000Level(data, level, out, std::move(stop));
     if (isJpeg(data) && countJpegScans(data) <= kMaxJpegScans)
         return decodeJpegLevel(data, level, out, std::move(stop));
-    return DecodeStatus::Failed;
+    return decodeStreamedLevel(data, level, out, std::move(stop)).value_or(DecodeStatus::Failed);
 }

@@ -73,10 +73,11 @@ struct FileBytes {
 DecodeStatus readPictureFile(const std::filesystem::path& file, FileBytes& bytes);
 
 // What a picture's header says (see PictureHeader): JPEG and JPEG 2000 have levels and
-// regions; the other formats are decoded whole. Failed for bytes of no format we decode.
+// regions; PNG, BMP and TIFF that can be read as a stream have regions that cost the rows
+// before them. Failed for other bytes.
 DecodeStatus readPictureHeader(std::span<const uint8_t> data, PictureHeader& header);
-// The part region (in that level's pixels) of level `level` of a JPEG or JPEG 2000 picture,
-// level at most the header's nativeLevels; Failed for other formats.
+// The part region (in that level's pixels) of level `level`, at most the header's nativeLevels
+// for JPEG and JPEG 2000; Failed for pictures without regions.
 DecodeStatus decodePictureRegion(std::span<const uint8_t> data, int32_t level,
                                  const PixelRect& region, Image& out, std::stop_token stop = {});
 // The whole of level `level`, which may be deeper than a format makes by itself.

@@ -1,6 +1,7 @@
 // Zoomed views drawn from tiles decoded by region show what a whole decode at full scale shows.
 #include <gtest/gtest.h>
 
+#include <QFileInfo>
 #include <QImage>
 #include <QTemporaryDir>
 
@@ -21,7 +22,7 @@ std::filesystem::path writeDetailed(const QTemporaryDir& dir, const char* name) 
         for (int x = 0; x < image.width(); ++x)
             image.setPixel(x, y, qRgb((x * 7) % 256, (y * 5) % 256, ((x / 9 + y / 13) % 2) * 255));
     const QString file = dir.filePath(name);
-    EXPECT_TRUE(image.save(file, "JPEG", 92));
+    EXPECT_TRUE(image.save(file, QFileInfo(file).suffix() == "jpg" ? "JPEG" : nullptr, 92));
     return file.toStdString();
 }
 
@@ -52,8 +53,13 @@ class ZoomedView : public ::testing::TestWithParam<const char*> {};
 TEST_P(ZoomedView, FromRegionsEqualsTheWholePicture) {
     QTemporaryDir dir;
     PictureListState list;
-    list.pictureList = {std::string(GetParam()) == "jpeg" ? writeDetailed(dir, "d.jpg")
-                                                          : writeDetailedJpeg2000(dir, "d.j2k")};
+    const std::string format = GetParam();
+    if (format == "jpeg2000")
+        list.pictureList = {writeDetailedJpeg2000(dir, "d.j2k")};
+    else
+        list.pictureList = {writeDetailed(dir, ("d." + format).c_str())};
+    // A PNG or BMP is shown from a level only when it is larger than the budget.
+    const bool overBudget = format == "png" || format == "bmp";
     struct View {
         const char* trap;
         int turns;  // quarter turns right before zooming
@@ -68,7 +74,9 @@ TEST_P(ZoomedView, FromRegionsEqualsTheWholePicture) {
         FakeSurface wholeSurface(240, 160), tiledSurface(240, 160);
         DetailTiles tiles(300 * 1024);
         ASSERT_EQ(renderPicture(list, whole, &wholeSurface, 0, 0), 0);
+        Image::setMaxPictureBytesForTests(overBudget ? 1 << 20 : 0);
         ASSERT_EQ(renderPicture(list, tiled, &tiledSurface, 0, 0, {}, &tiles), 0);
+        Image::setMaxPictureBytesForTests(0);
         ASSERT_TRUE(tiled.currentPicture.reduced()) << view.trap;
         for (int i = 0; i < view.turns; ++i) {
             renderPicture(list, whole, &wholeSurface, 1, kRotateRight);
@@ -90,6 +98,6 @@ TEST_P(ZoomedView, FromRegionsEqualsTheWholePicture) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Formats, ZoomedView, ::testing::Values("jpeg", "jpeg2000"));
+INSTANTIATE_TEST_SUITE_P(Formats, ZoomedView, ::testing::Values("jpeg", "jpeg2000", "png", "bmp"));
 
 }  // namespace
