@@ -152,8 +152,15 @@ std::optional<DecodeStatus> decodeWithTurboJpeg(std::span<const uint8_t> data, I
     const auto jpegSize = static_cast<unsigned long>(data.size());
     int width = 0, height = 0, subsampling = 0, colourspace = 0;
     if (tjDecompressHeader3(handle.get(), jpeg, jpegSize, &width, &height, &subsampling,
-                            &colourspace) != 0)
-        return DecodeStatus::Failed;
+                            &colourspace) != 0) {
+        // TurboJPEG refuses samplings it has no name for (a K sampled unlike Y); libjpeg
+        // decodes them, and says whether the header is really broken.
+        PictureHeader header;
+        if (readJpegHeader(data, header) != DecodeStatus::Ok)
+            return DecodeStatus::Failed;
+        return decodeJpegLevel(data, levelWithinBudget(header.width, header.height, area), out,
+                               stop);
+    }
     const int32_t level = levelWithinBudget(width, height, area);
     // Deeper than DCT scaling goes, the rows are reduced as they are decoded.
     if (level > kJpegDctLevels)

@@ -23,6 +23,7 @@ struct Jpeg {
     int sampling = 2;                 // the first component's factor: 2 is 4:2:0, 1 is 4:4:4
     bool progressive = false;
     int restartRows = 0;
+    int fourthSampling = 0;  // the fourth component's factor, when it differs
 };
 
 // Encodes ramps with noise through libjpeg: Qt writes neither CMYK nor restart markers.
@@ -44,6 +45,8 @@ Bytes encode(const Jpeg& picture) {
     jpeg_set_colorspace(&info, picture.space);
     jpeg_set_quality(&info, 90, TRUE);
     info.comp_info[0].h_samp_factor = info.comp_info[0].v_samp_factor = picture.sampling;
+    if (picture.fourthSampling != 0)
+        info.comp_info[3].h_samp_factor = info.comp_info[3].v_samp_factor = picture.fourthSampling;
     info.restart_in_rows = picture.restartRows;
     if (picture.progressive)
         jpeg_simple_progression(&info);
@@ -135,6 +138,15 @@ TEST(JpegLevels, InksConvertAsQtConvertsThem) {
             QImage::fromData(data.data(), int(data.size())).convertToFormat(QImage::Format_RGB32)));
         EXPECT_TRUE(ours.qimage() == qt.qimage()) << space;
     }
+}
+
+// TurboJPEG names no subsampling for a K sampled unlike Y; the picture still decodes.
+TEST(JpegLevels, InksSampledUnlikeTheirLuminanceStillDecode) {
+    const Bytes data = encode({"odd_k", 67, 45, JCS_YCCK, 1, false, 0, 2});
+    Image whole, level;
+    ASSERT_EQ(decodePictureData(data, whole), DecodeStatus::Ok);
+    ASSERT_EQ(decodeJpegLevel(data, 0, level), DecodeStatus::Ok);
+    EXPECT_TRUE(whole.qimage() == level.qimage());
 }
 
 TEST(JpegLevels, RefusalsComeBeforeDecodingAndLeaveNothing) {
