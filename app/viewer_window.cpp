@@ -31,6 +31,7 @@
 #include "commands/shell_actions.h"
 #include "commands/slideshow.h"
 #include "platform/keyboard_layout.h"
+#include "platform/print_job.h"
 #include "render/picture_source.h"
 #include "render/prefetcher.h"
 #include "render/render_pipeline.h"
@@ -43,6 +44,8 @@ constexpr int kTemplateWidth = 700;
 constexpr int kTemplateHeight = 432;
 constexpr int kMinimumWidth = 768;
 constexpr int kMinimumHeight = 536;
+// A picture is printed from the deepest level that holds this: about 340 dots an inch on A4.
+constexpr FitArea kPrintArea{4096, 4096};
 // How long after the show the first paint runs without waiting for the window to be exposed.
 constexpr int kFirstPaintFallbackMs = 400;
 
@@ -87,6 +90,10 @@ QRect onSomeScreen(const QRect& stored) {
 ViewerWindow::ViewerWindow(ViewerOptions options, QWidget* parent)
     : QDialog(parent), options_(std::move(options)) {
     source_ = new PictureSource(options_.prefetcher, this);
+    // Printed as the screen shows it after a reload, through the viewer's own decoders.
+    setPrintPictureSource([](const std::string& path) {
+        return uprightPicture(std::filesystem::path(path), kPrintArea);
+    });
     connect(source_, &PictureSource::pictureArrived, this, &ViewerWindow::onPictureArrived);
     connect(source_, &PictureSource::detailArrived, this, [this] {
         if (!viewer.pending.active)

@@ -15,10 +15,12 @@
 #include <QLoggingCategory>
 #include <QMimeDatabase>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QVBoxLayout>
 
 #include "platform/desktop_entry.h"
 #include "platform/detached_spawn.h"
+#include "platform/dialog_owner.h"
 
 Q_LOGGING_CATEGORY(lcOpenWith, "quillmere.platform.openwith", QtInfoMsg)
 
@@ -57,6 +59,23 @@ void launch(const DesktopEntry& entry, const std::string& nativePath) {
 
 }  // namespace
 
+QStringList chooserNames(const std::vector<DesktopEntry>& apps) {
+    QStringList names;
+    for (const DesktopEntry& app : apps)
+        names << (app.name.isEmpty() ? QString::fromStdString(app.id) : app.name);
+    // Two programs that call themselves alike ("Image Viewer") are told apart by their ids.
+    QStringList shown;
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        const DesktopEntry& app = apps[static_cast<size_t>(i)];
+        QString id = QString::fromStdString(app.id);
+        id.remove(QRegularExpression(QStringLiteral("\\.desktop$")));
+        shown << (names.count(names[i]) > 1 && !app.name.isEmpty()
+                      ? QStringLiteral("%1 (%2)").arg(names[i], id)
+                      : names[i]);
+    }
+    return shown;
+}
+
 void showOpenWithChooser(const std::string& nativePath) {
     const auto slash = nativePath.rfind('/');
     const QString name = QFile::decodeName(QByteArray::fromStdString(
@@ -65,7 +84,7 @@ void showOpenWithChooser(const std::string& nativePath) {
     auto apps = std::make_shared<std::vector<DesktopEntry>>(
         findApplications(applicationDirs(), acceptedTypes(type)));
 
-    auto* chooser = new QDialog;
+    auto* chooser = new QDialog(dialogOwner());
     chooser->setAttribute(Qt::WA_DeleteOnClose);
     chooser->setWindowTitle(QStringLiteral("Open With"));
     auto* prompt = new QLabel(
@@ -76,10 +95,9 @@ void showOpenWithChooser(const std::string& nativePath) {
     prompt->setWordWrap(true);
 
     auto* list = new QListWidget;
-    for (const DesktopEntry& app : *apps) {
-        const QString shown = app.name.isEmpty() ? QString::fromStdString(app.id) : app.name;
-        list->addItem(new QListWidgetItem(QIcon::fromTheme(app.icon), shown));
-    }
+    for (const QString& shown : chooserNames(*apps))
+        list->addItem(new QListWidgetItem(
+            QIcon::fromTheme((*apps)[static_cast<size_t>(list->count())].icon), shown));
     list->setCurrentRow(0);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Open | QDialogButtonBox::Cancel);

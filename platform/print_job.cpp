@@ -11,13 +11,14 @@
 #include <QPrintDialog>
 #include <QPrinter>
 
+#include "platform/dialog_owner.h"
+
 Q_LOGGING_CATEGORY(lcPrint, "quillmere.platform.print", QtInfoMsg)
 
 namespace {
 
-// Upright as the viewer shows it. The path is opened by its bytes, which a QString round trip
-// could alter; Qt's reader keeps its own limit on how much a picture may allocate.
-QImage decodeUpright(const std::string& nativePath) {
+// Qt's readers, for a process that has not set a source of its own.
+QImage decodeWithQt(const std::string& nativePath) {
     const int fd = ::open(nativePath.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         return {};
@@ -33,23 +34,9 @@ QImage decodeUpright(const std::string& nativePath) {
     return reader.read();
 }
 
-void printPicture(QPrinter& printer, const std::string& nativePath) {
-    const QImage picture = decodeUpright(nativePath);
-    if (picture.isNull()) {
-        qCDebug(lcPrint) << "nothing to print, the picture does not decode";
-        return;
-    }
-    QPainter painter;
-    if (!painter.begin(&printer)) {
-        qCDebug(lcPrint) << "the printer did not start";
-        return;
-    }
-    painter.setRenderHint(QPainter::SmoothPixmapTransform);
-    const QRectF target = fitCentred(picture.size(), QRectF(painter.viewport()));
-    if (!target.isEmpty()) {
-        painter.drawImage(target, picture);
-    }
-    painter.end();
+PrintPictureSource& pictureSource() {
+    static PrintPictureSource source = decodeWithQt;
+    return source;
 }
 
 }  // namespace
@@ -64,13 +51,40 @@ QRectF fitCentred(QSizeF picture, QRectF page) {
     return target;
 }
 
+void setPrintPictureSource(PrintPictureSource source) {
+    pictureSource() = source ? std::move(source) : PrintPictureSource(decodeWithQt);
+}
+
+bool printPictureOn(QPaintDevice& device, const std::string& nativePath) {
+    const QImage picture = pictureSource()(nativePath);
+    if (picture.isNull()) {
+        qCDebug(lcPrint) << "nothing to print, the picture does not decode";
+        return false;
+    }
+    QPainter painter;
+    if (!painter.begin(&device)) {
+        qCDebug(lcPrint) << "the printer did not start";
+        return false;
+    }
+    painter.setRenderHint(QPainter::SmoothPixmapTransform);
+    const QRectF target = fitCentred(picture.size(), QRectF(painter.viewport()));
+    if (!target.isEmpty()) {
+        painter.drawImage(target, picture);
+    }
+    painter.end();
+    return true;
+}
+
 void startPrintJob(const std::string& nativePath) {
     // The printer must outlive the dialog that configures it; both go when the dialog closes.
     auto* printer = new QPrinter(QPrinter::HighResolution);
-    auto* dialog = new QPrintDialog(printer);
+    const auto slash = nativePath.rfind('/');
+    printer->setDocName(QFile::decodeName(QByteArray::fromStdString(
+        slash == std::string::npos ? nativePath : nativePath.substr(slash + 1))));
+    auto* dialog = new QPrintDialog(printer, dialogOwner());
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     QObject::connect(dialog, &QDialog::accepted, dialog,
-                     [printer, nativePath] { printPicture(*printer, nativePath); });
+                     [printer, nativePath] { printPictureOn(*printer, nativePath); });
     QObject::connect(dialog, &QObject::destroyed, dialog, [printer] { delete printer; });
     dialog->open();
 }

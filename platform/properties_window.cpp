@@ -7,6 +7,7 @@
 #include <QLocale>
 #include <QVBoxLayout>
 
+#include "platform/dialog_owner.h"
 #include "platform/file_facts.h"
 
 namespace {
@@ -26,7 +27,7 @@ void addRow(QFormLayout* form, const QString& label, const QString& value) {
 
 void showPropertiesWindow(const std::string& nativePath) {
     const FileFacts facts = readFileFacts(nativePath);
-    auto* window = new QDialog;
+    auto* window = new QDialog(dialogOwner());
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->setWindowTitle(QStringLiteral("%1 Properties").arg(facts.name));
 

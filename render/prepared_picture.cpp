@@ -32,6 +32,16 @@ PreparedPicture preparePicture(const std::filesystem::path& file, const FitAreaS
     return prepared;
 }
 
+QImage uprightPicture(const std::filesystem::path& file, FitArea area) {
+    PreparedPicture prepared = preparePicture(file, fixedArea(area));
+    if (prepared.status != DecodeStatus::Ok)
+        return {};
+    const bool turns = prepared.exifTurn >= kRotateRight && prepared.exifTurn <= kRotateHalf;
+    if (turns && !prepared.turned && !turnPicture(prepared.picture, prepared.exifTurn))
+        return {};
+    return prepared.picture.qimage();
+}
+
 bool holdsDestination(const Image& picture, const PixelRect& dest) {
     return !picture.reduced() || (dest.width <= picture.width() && dest.height <= picture.height());
 }

@@ -44,6 +44,11 @@ PreparedPicture preparePicture(const std::filesystem::path& file, FitArea area =
 PreparedPicture preparePicture(const std::filesystem::path& file, const FitAreaSource& area,
                                std::stop_token stop = {}, bool turn = true);
 
+// The picture of file as the viewer shows it after a reload: turned by its EXIF orientation,
+// straight alpha, the deepest level that still holds area (so a huge picture prints from a
+// level of it). Null when it doesn't decode.
+QImage uprightPicture(const std::filesystem::path& file, FitArea area);
+
 // Whether picture can be drawn into dest without enlarging its pixels: always at full scale;
 // a reduced one while dest is no larger than it. servesFit asks it of the surface's fit.
 bool holdsDestination(const Image& picture, const PixelRect& dest);
