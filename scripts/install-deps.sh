@@ -4,11 +4,11 @@ set -euo pipefail
 
 packages=(
     cmake ninja-build g++ pkg-config
-    qt6-base-dev qt6-image-formats-plugins libqt6svg6
+    qt6-base-dev qt6-image-formats-plugins libqt6svg6 qt6-wayland
     libopenjp2-7-dev libturbojpeg0-dev libjpeg62-turbo-dev libdeflate-dev zlib1g-dev libtiff-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
-    xvfb xauth
+    xvfb xauth weston
     desktop-file-utils appstream man-db dpkg-dev file
 )
 
