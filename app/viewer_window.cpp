@@ -172,6 +172,8 @@ void ViewerWindow::onFirstPaint() {
     if (firstPaintDone_)
         return;
     firstPaintDone_ = 1;
+    // By now the window system has framed the window: its frame goes where it was asked to.
+    settlePlacedFrame();
     layoutToClientArea();
     if (!viewer.slideshowRunning && !viewer.pictureList.empty())
         setTitleForCurrent();
@@ -307,6 +309,7 @@ void ViewerWindow::toggleFullScreen() {
         // rectangle alone.
         viewer.isFullScreen = 1;
         viewer.rectBeforeFullScreen = windowRect();
+        clientBeforeFullScreen_ = geometry();
         viewer.styleBeforeFullScreen = windowState();
         // Full screen always covers the primary screen, whichever screen the window is on.
         if (QWindow* handle = windowHandle())
@@ -316,8 +319,9 @@ void ViewerWindow::toggleFullScreen() {
         viewer.backgroundLevel = kBackgroundBlack;
     } else {
         setWindowState(viewer.styleBeforeFullScreen);
+        // The client area it had: its frame comes back around it, where it was.
         if (!(viewer.styleBeforeFullScreen & Qt::WindowMaximized))
-            setGeometry(toQRect(viewer.rectBeforeFullScreen));
+            setGeometry(clientBeforeFullScreen_);
         viewer.backgroundLevel = kBackgroundGrey;
         viewer.isFullScreen = 0;
     }
@@ -450,11 +454,49 @@ std::optional<CursorPos> ViewerWindow::cursor() const {
     return CursorPos{p.x(), p.y()};
 }
 
-// The window rectangle is the client area's in screen pixels: it is what setGeometry takes
-// back, so a stored rectangle comes back exactly on every window manager, whose frames are
-// only known once the window is mapped.
+// The window rectangle is the frame's, title bar and borders included, in screen pixels:
+// what the user sees and grabs, so a window closed in full screen comes back with its title
+// bar on the screen.
 WindowRect ViewerWindow::windowRect() const {
-    return toWindowRect(geometry());
+    return toWindowRect(frameGeometry());
+}
+
+// Notes the frame's margins while the window system shows them: a window in full screen, or
+// not framed yet, has none, and a frame placed then takes the last ones seen.
+void ViewerWindow::noteFrameMargins() {
+    const QRect frame = frameGeometry();
+    const QRect client = geometry();
+    if (frame == client || isFullScreen())
+        return;
+    frameMargins_ = QMargins(client.left() - frame.left(), client.top() - frame.top(),
+                             frame.right() - client.right(), frame.bottom() - client.bottom());
+    // The smallest window is the smallest frame.
+    setMinimumSize(
+        std::max(0, ScaleX(kMinimumWidth) - frameMargins_.left() - frameMargins_.right()),
+        std::max(0, ScaleY(kMinimumHeight) - frameMargins_.top() - frameMargins_.bottom()));
+}
+
+// Places the window so that its frame covers frame. Before the window system has framed the
+// window its margins are not known: the frame is placed again once they are (placedFrame_).
+void ViewerWindow::placeFrame(const QRect& frame) {
+    noteFrameMargins();
+    const QMargins& m = frameMargins_;
+    resize(frame.width() - m.left() - m.right(), frame.height() - m.top() - m.bottom());
+    move(frame.topLeft());  // a window's position is its frame's
+    placedFrame_ = frame;
+}
+
+// A window started maximised is settled when it is first restored.
+void ViewerWindow::settlePlacedFrame() {
+    noteFrameMargins();
+    if (!placedFrame_ ||
+        (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen | Qt::WindowMinimized)))
+        return;
+    const QRect frame = *placedFrame_;
+    placedFrame_.reset();
+    if (frameGeometry() != frame)
+        placeFrame(frame);
+    placedFrame_.reset();
 }
 
 bool ViewerWindow::isNormalPlacement() const {
@@ -571,6 +613,9 @@ void ViewerWindow::changeEvent(QEvent* event) {
     // Minimising changes no widget size here, but it is a size change all the same.
     if (event->type() == QEvent::WindowStateChange && isMinimized())
         stopSlideshow();
+    // The restored geometry comes after the change of state.
+    if (event->type() == QEvent::WindowStateChange && placedFrame_ && firstPaintDone_)
+        QTimer::singleShot(0, this, &ViewerWindow::settlePlacedFrame);
 }
 
 void ViewerWindow::onSizeChanged() {
@@ -649,8 +694,9 @@ void ViewerWindow::dropEvent(QDropEvent* event) {
 void ViewerWindow::loadSettings() {
     const SettingsLoad loaded = loadSettingsFile(options_.settingsFile);
     if (loaded.placement) {
-        setGeometry(onSomeScreen(toQRect(*loaded.placement)));
-        viewer.normalWindowRect = windowRect();
+        const QRect frame = onSomeScreen(toQRect(*loaded.placement));
+        placeFrame(frame);
+        viewer.normalWindowRect = toWindowRect(frame);
     }
     if (loaded.maximise)
         setWindowState(windowState() | Qt::WindowMaximized);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QMargins>
 #include <QTimer>
 
 #include <filesystem>
@@ -98,6 +99,9 @@ class ViewerWindow : public QDialog {
     bool pinch(QNativeGestureEvent* gesture);
     std::optional<CursorPos> cursor() const;
     WindowRect windowRect() const;
+    void noteFrameMargins();
+    void placeFrame(const QRect& frame);
+    void settlePlacedFrame();
     bool isNormalPlacement() const;
     QSize surfaceSize() const;
     void onPictureArrived(const std::filesystem::path& file);
@@ -111,6 +115,9 @@ class ViewerWindow : public QDialog {
     Slideshow* slideshow_ = nullptr;
     QTimer blankTimer_;
     StepHold* hold_ = nullptr;
+    QMargins frameMargins_;
+    std::optional<QRect> placedFrame_;
+    QRect clientBeforeFullScreen_;
     PointerLook* pointer_ = nullptr;
     qreal pinchScale_ = 0.0;  // scale pinched since the last zoom step
     static constexpr qreal kPinchStep = 0.2;

@@ -58,7 +58,7 @@ TEST_F(SettingsWindowTest, AStoredMaximisedWindowIsPlacedThenMaximisedAndRestore
     EXPECT_EQ(viewer.backgroundLevel, 0);
     fixture.window->setWindowState(Qt::WindowNoState);
     settle();
-    EXPECT_EQ(fixture.window->geometry(), QRect(50, 60, 800, 600));
+    EXPECT_EQ(fixture.window->frameGeometry(), QRect(50, 60, 800, 600));
 }
 
 TEST_F(SettingsWindowTest, ClosedMaximisedAgainItKeepsTheStoredRectangle) {
@@ -72,7 +72,7 @@ TEST_F(SettingsWindowTest, AStoredNormalWindowComesBackThereAndBlack) {
     store({40, 30, 840, 600, 0, 0});
     fixture.open(pictures / "a.bmp");
     EXPECT_FALSE(fixture.window->isMaximized());
-    EXPECT_EQ(fixture.window->geometry(), QRect(40, 30, 800, 570));
+    EXPECT_EQ(fixture.window->frameGeometry(), QRect(40, 30, 800, 570));
     EXPECT_EQ(fixture.pixel(2, 2), QColor(0, 0, 0));
 }
 
@@ -81,7 +81,7 @@ TEST_F(SettingsWindowTest, ARectangleOnNoScreenIsMovedOntoThePrimaryScreen) {
     fixture.open(pictures / "a.bmp");
     EXPECT_TRUE(
         QGuiApplication::primaryScreen()->geometry().intersects(fixture.window->geometry()));
-    EXPECT_EQ(fixture.window->size(), QSize(800, 600));
+    EXPECT_EQ(fixture.window->frameGeometry().size(), QSize(800, 600));
 }
 
 TEST_F(SettingsWindowTest, ClosingMaximisedWithoutEverRestoringSavesTheStartRectangle) {
@@ -94,11 +94,12 @@ TEST_F(SettingsWindowTest, ClosingMaximisedWithoutEverRestoringSavesTheStartRect
 TEST_F(SettingsWindowTest, ClosingANormalWindowSavesItsRectangle) {
     store({40, 30, 840, 600, 0, 250});
     fixture.open(pictures / "a.bmp");
-    fixture.window->setGeometry(70, 80, 800, 570);
+    fixture.window->move(70, 80);  // the frame's place and the client's size
+    fixture.window->resize(fixture.window->size() + QSize(30, 50));
     settle();
     fixture.press(Qt::Key_C);
     closeWindow();
-    EXPECT_EQ(stored(), (SettingsRecord{70, 80, 870, 650, 0, 0}));
+    EXPECT_EQ(stored(), (SettingsRecord{70, 80, 900, 700, 0, 0}));
 }
 
 TEST_F(SettingsWindowTest, ClosingMinimisedWritesNothing) {
@@ -120,6 +121,37 @@ TEST_F(SettingsWindowTest, ClosingInFullScreenSavesTheScreenRectangleBlack) {
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
     EXPECT_EQ(stored(), (SettingsRecord{screen.left(), screen.top(), screen.right() + 1,
                                         screen.bottom() + 1, 0, 0}));
+}
+
+// The rectangle is the frame's, title bar included: stored unchanged run after run, and a
+// window closed in full screen comes back with its title bar on the screen.
+TEST_F(SettingsWindowTest, TheFrameRectangleComesBackUnchangedRunAfterRun) {
+    store({40, 30, 840, 600, 0, 250});
+    for (int run = 0; run < 3; ++run) {
+        WindowFixture again;
+        std::filesystem::copy_file(settingsFile(), again.settingsFolder / "quillmere.settings");
+        again.open(pictures / "a.bmp");
+        EXPECT_EQ(again.window->frameGeometry(), QRect(40, 30, 800, 570)) << run;
+        again.window->close();
+        settle();
+        std::filesystem::copy_file(again.settingsFolder / "quillmere.settings", settingsFile(),
+                                   std::filesystem::copy_options::overwrite_existing);
+        EXPECT_EQ(stored(), (SettingsRecord{40, 30, 840, 600, 0, 250})) << run;
+    }
+}
+
+TEST_F(SettingsWindowTest, AWindowClosedInFullScreenComesBackWithItsTitleBarOnTheScreen) {
+    store({40, 30, 840, 600, 0, 250});
+    fixture.open(pictures / "a.bmp");
+    fixture.press(Qt::Key_F);
+    settle();
+    closeWindow();
+    WindowFixture next;
+    std::filesystem::copy_file(settingsFile(), next.settingsFolder / "quillmere.settings");
+    next.open(pictures / "a.bmp");
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    EXPECT_EQ(next.window->frameGeometry(), screen);
+    EXPECT_GT(next.window->geometry().top(), screen.top()) << "the title bar is above the client";
 }
 
 }  // namespace
