@@ -17,10 +17,10 @@
 #include <optional>
 #include <system_error>
 
+#include "platform/page_warmer.h"
 #include "render/fit_geometry.h"
 #include "render/jpeg2000_decoder.h"
 #include "render/jpeg_decoder.h"
-#include "render/page_warmer.h"
 #include "render/png_decoder.h"
 #include "render/render_log.h"
 #include "render/stream_decoder.h"

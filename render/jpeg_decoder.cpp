@@ -13,7 +13,7 @@
 #include <optional>
 #include <vector>
 
-#include "render/page_warmer.h"
+#include "platform/page_warmer.h"
 #include "render/render_log.h"
 #include "render/row_reducer.h"
 

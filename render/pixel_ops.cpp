@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "render/page_warmer.h"
+#include "platform/page_warmer.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>

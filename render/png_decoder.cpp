@@ -4,7 +4,7 @@
 
 #include <libdeflate.h>
 
-#include "render/page_warmer.h"
+#include "platform/page_warmer.h"
 #include "render/render_log.h"
 
 #ifdef __SSE2__

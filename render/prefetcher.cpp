@@ -2,25 +2,16 @@
 
 #include <QLoggingCategory>
 
-#include <sys/resource.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <system_error>
+
+#include "platform/thread_priority.h"
 
 namespace {
 
 Q_LOGGING_CATEGORY(lcPrefetch, "quillmere.render.prefetch", QtInfoMsg)
 
 constexpr size_t kMiB = size_t{1} << 20;
-
-// The calling thread yields the cores to the window's threads and the first worker whenever
-// they want them; alone, it runs at full speed. Linux keeps a nice value per thread.
-void lowerThisThreadsPriority() {
-#if defined(__linux__)
-    setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), 10);
-#endif
-}
 
 }  // namespace
 
@@ -311,6 +302,7 @@ std::vector<PreparedPicture>::iterator Prefetcher::staleFit() {
 
 void Prefetcher::run(size_t index) {
     const bool first = index == 0;
+    // The others yield the cores to the window's threads and the first worker.
     if (!first)
         lowerThisThreadsPriority();
     std::unique_lock lock(mutex_);

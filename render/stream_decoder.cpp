@@ -13,8 +13,8 @@
 #include <memory>
 #include <vector>
 
+#include "platform/page_warmer.h"
 #include "render/levels.h"
-#include "render/page_warmer.h"
 #include "render/png_decoder.h"
 #include "render/render_log.h"
 #include "render/row_reducer.h"

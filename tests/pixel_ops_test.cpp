@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "render/page_warmer.h"
+#include "platform/page_warmer.h"
 #include "render/pixel_ops.h"
 #include "render/render_state.h"
 

@@ -11,7 +11,10 @@
 class PageWarmer {
   public:
     PageWarmer(void* data, size_t bytes);
-    ~PageWarmer();  // waits for the warming to end
+    ~PageWarmer() {  // waits for the warming to end
+        if (thread_.joinable())
+            thread_.join();
+    }
     PageWarmer(const PageWarmer&) = delete;
     PageWarmer& operator=(const PageWarmer&) = delete;
 

@@ -1,16 +1,13 @@
-#include "render/page_warmer.h"
+#include "platform/page_warmer.h"
 
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <system_error>
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
-
 PageWarmer::PageWarmer(void* data, size_t bytes) {
-#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
+#if defined(MADV_POPULATE_WRITE)
     if (data == nullptr || bytes < kMinBytes)
         return;
     // Only whole pages inside the buffer: its first and last page may hold other data.
@@ -28,12 +25,8 @@ PageWarmer::PageWarmer(void* data, size_t bytes) {
         // No thread: the writer faults the pages in itself, as it would anyway.
     }
 #else
+    // Headers older than the call: the writer faults the pages in.
     (void)data;
     (void)bytes;
 #endif
-}
-
-PageWarmer::~PageWarmer() {
-    if (thread_.joinable())
-        thread_.join();
 }

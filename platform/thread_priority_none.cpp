@@ -1,0 +1,3 @@
+#include "platform/thread_priority.h"
+
+void lowerThisThreadsPriority() {}
