@@ -209,20 +209,21 @@ QSize ViewerWindow::surfaceSize() const {
 int ViewerWindow::renderPicture(int reload, int rotation) {
     surface_->setFillLevel(viewer.backgroundLevel & 0xFF);
     if (reload != 0 || currentPath(viewer) == nullptr)
-        return ::renderPicture(viewer, viewer, surface_, reload, rotation, {}, &source_->detail());
+        return ::renderPicture(currentPath(viewer), viewer, surface_, reload, rotation, {},
+                               &source_->detail());
     // The shown picture is freed by a worker, so the step doesn't wait for its memory.
     source_->release(std::move(viewer.currentPicture));
     source_->detail().clear();
-    beginPendingReload(viewer, viewer);
+    beginPendingReload(currentPath(viewer), viewer);
     const QSize size = surfaceSize();
-    std::optional<PreparedPicture> ready =
-        source_->current(viewer, travel_, size.width(), size.height());
+    std::optional<PreparedPicture> ready = source_->current(
+        currentPath(viewer), neighbourPaths(viewer, travel_), size.width(), size.height());
     if (!ready) {
         blankTimer_.start(kBlankAfterMs);
         return -1;
     }
-    const int result =
-        finishPendingReload(viewer, viewer, surface_, std::move(*ready), &source_->detail());
+    const int result = finishPendingReload(currentPath(viewer), viewer, surface_, std::move(*ready),
+                                           &source_->detail());
     pictureSettled();
     return result;
 }
@@ -235,12 +236,13 @@ void ViewerWindow::onPictureArrived(const std::filesystem::path& file) {
 // Asks again for the pending picture, for the surface as it is now.
 void ViewerWindow::takeIfArrived() {
     const QSize size = surfaceSize();
-    std::optional<PreparedPicture> result =
-        source_->current(viewer, travel_, size.width(), size.height());
+    std::optional<PreparedPicture> result = source_->current(
+        currentPath(viewer), neighbourPaths(viewer, travel_), size.width(), size.height());
     // Nothing means the file changed since it was read: it is being decoded again.
     if (!result)
         return;
-    finishPendingReload(viewer, viewer, surface_, std::move(*result), &source_->detail());
+    finishPendingReload(currentPath(viewer), viewer, surface_, std::move(*result),
+                        &source_->detail());
     pictureSettled();
 }
 
@@ -249,7 +251,8 @@ void ViewerWindow::takeIfArrived() {
 void ViewerWindow::pictureSettled() {
     blankTimer_.stop();
     const QSize size = surfaceSize();
-    source_->shown(viewer, travel_, size.width(), size.height());
+    source_->shown(currentPath(viewer), neighbourPaths(viewer, travel_), size.width(),
+                   size.height());
     hold_->release();
     slideshow_->stepSettled();
 }
@@ -630,7 +633,8 @@ void ViewerWindow::onSizeChanged() {
         if (viewer.pending.active)
             takeIfArrived();
         else
-            source_->shown(viewer, travel_, surfaceSize().width(), surfaceSize().height());
+            source_->shown(currentPath(viewer), neighbourPaths(viewer, travel_),
+                           surfaceSize().width(), surfaceSize().height());
     } else {
         // Before the first paint nothing is drawn, but the surface still covers the window.
         surface_->setGeometry(rect());

@@ -9,6 +9,7 @@
 
 #include <filesystem>
 
+#include "catalogue/picture_list.h"
 #include "render/prefetcher.h"
 #include "render/render_pipeline.h"
 
@@ -46,7 +47,7 @@ void BM_StepDecodedAtTheStep(benchmark::State& state) {
     RenderState render;
     Surface surface;
     for (auto _ : state)
-        renderPicture(list, render, &surface, 0, kRotateNone);
+        renderPicture(currentPath(list), render, &surface, 0, kRotateNone);
 }
 BENCHMARK(BM_StepDecodedAtTheStep)->Unit(benchmark::kMillisecond)->Iterations(10);
 
@@ -66,7 +67,7 @@ void stepFromPrefetch(benchmark::State& state, bool freeAside) {
         state.ResumeTiming();
         if (freeAside)
             prefetcher.release(std::move(render.currentPicture));
-        renderPicture(list, render, &surface, 0, kRotateNone, source);
+        renderPicture(currentPath(list), render, &surface, 0, kRotateNone, source);
     }
 }
 

@@ -14,6 +14,7 @@
 #include <random>
 #include <vector>
 
+#include "catalogue/picture_list.h"
 #include "render/decoder.h"
 #include "render/render_pipeline.h"
 #include "render/zoom.h"
@@ -172,7 +173,7 @@ Image cornerOfBigPicture(int32_t width, int32_t height) {
 void renderFreshFits(benchmark::State& state, Scene& scene) {
     for (auto _ : state) {
         scene.state.resampled.invalidate();
-        renderPicture(scene.list, scene.state, &scene.surface, 1, kRotateNone);
+        renderPicture(currentPath(scene.list), scene.state, &scene.surface, 1, kRotateNone);
     }
 }
 
@@ -204,9 +205,9 @@ BENCHMARK(BM_FirstRenderOfScreenSizedPicture)->Unit(benchmark::kMillisecond);
 
 void BM_RedrawSameSize(benchmark::State& state) {
     Scene scene;
-    renderPicture(scene.list, scene.state, &scene.surface, 1, kRotateNone);
+    renderPicture(currentPath(scene.list), scene.state, &scene.surface, 1, kRotateNone);
     for (auto _ : state)
-        renderPicture(scene.list, scene.state, &scene.surface, 1, kRotateNone);
+        renderPicture(currentPath(scene.list), scene.state, &scene.surface, 1, kRotateNone);
 }
 BENCHMARK(BM_RedrawSameSize)->Unit(benchmark::kMillisecond);
 
@@ -218,7 +219,7 @@ void BM_ZoomedRedrawPanning20x(benchmark::State& state) {
         scene.state.panX = pan;
         scene.state.panY = pan * 0.5f;
         pan -= 7.0f;
-        renderPicture(scene.list, scene.state, &scene.surface, 1, kRotateNone);
+        renderPicture(currentPath(scene.list), scene.state, &scene.surface, 1, kRotateNone);
     }
 }
 BENCHMARK(BM_ZoomedRedrawPanning20x)->Unit(benchmark::kMillisecond);
@@ -234,7 +235,7 @@ void BM_DragSteps20x(benchmark::State& state) {
         beginDrag(scene.state, CursorPos{960, 540});
         for (int step = 1; step <= 100; ++step) {
             dragTo(scene.state, CursorPos{960 + 3 * step, 540 + 2 * step});
-            renderPicture(scene.list, scene.state, &scene.surface, 1, kRotateNone);
+            renderPicture(currentPath(scene.list), scene.state, &scene.surface, 1, kRotateNone);
         }
         endDrag(scene.state);
     }

@@ -102,6 +102,13 @@ std::vector<int32_t> neighbourIndices(const PictureListState& list, int32_t trav
     return {ahead, behind};
 }
 
+std::vector<std::filesystem::path> neighbourPaths(const PictureListState& list, int32_t travel) {
+    std::vector<std::filesystem::path> files;
+    for (const int32_t index : neighbourIndices(list, travel))
+        files.push_back(list.pictureList[static_cast<size_t>(index)]);
+    return files;
+}
+
 void removeCurrentEntry(PictureListState& list) {
     if (!indexInList(list, list.currentIndex))
         return;

@@ -49,6 +49,8 @@ void stepPrevious(PictureListState& list);
 // direction of travel (+1 or -1) shows, then the one behind. Wraps as stepping does; empty
 // while the index lies outside the list, never the current entry, never one entry twice.
 std::vector<int32_t> neighbourIndices(const PictureListState& list, int32_t travel);
+// The paths of those entries, in the same order.
+std::vector<std::filesystem::path> neighbourPaths(const PictureListState& list, int32_t travel);
 
 // Removes the current entry; the index then names the entry that followed it, 0 when the
 // removed one was last, or -1 when the list is empty. Does nothing while currentIndex lies

@@ -5,9 +5,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <span>
 
-#include "catalogue/picture_list.h"
 #include "render/decoder.h"
 #include "render/pixel_ops.h"
 #include "render/render_pipeline.h"
@@ -41,16 +41,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     // The last byte picks the turn, the alpha path and a zoom, so every draw path is reached.
     const uint8_t choice = size > 0 ? data[size - 1] : 0;
-    PictureListState list;
-    list.pictureList.emplace_back(choice & 4 ? "/fuzz/picture.png" : "/fuzz/picture.jpg");
-    list.currentIndex = 0;
+    const std::filesystem::path file(choice & 4 ? "/fuzz/picture.png" : "/fuzz/picture.jpg");
     SmallSurface surface(choice & 8 ? 7 : 64, 48);
-    renderPicture(list, state, &surface, 1, choice & 3);
+    renderPicture(&file, state, &surface, 1, choice & 3);
     if (choice & 16) {
         state.zoomFactor = 3.5f;
         state.panX = 11.0f;
         state.panY = -5.0f;
-        renderPicture(list, state, &surface, 1, kRotateNone);
+        renderPicture(&file, state, &surface, 1, kRotateNone);
     }
     return 0;
 }

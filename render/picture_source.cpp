@@ -24,17 +24,9 @@ PictureSource::~PictureSource() {
     prefetcher_->clear();
 }
 
-std::vector<std::filesystem::path> PictureSource::neighbours(const PictureListState& list,
-                                                             int32_t travel) const {
-    std::vector<std::filesystem::path> files;
-    for (const int32_t index : neighbourIndices(list, travel))
-        files.push_back(list.pictureList[static_cast<size_t>(index)]);
-    return files;
-}
-
-std::optional<PreparedPicture> PictureSource::current(const PictureListState& list, int32_t travel,
-                                                      int32_t surfaceWidth, int32_t surfaceHeight) {
-    const std::filesystem::path* file = currentPath(list);
+std::optional<PreparedPicture> PictureSource::current(
+    const std::filesystem::path* file, const std::vector<std::filesystem::path>& neighbours,
+    int32_t surfaceWidth, int32_t surfaceHeight) {
     if (file == nullptr)
         return std::nullopt;
     if (std::optional<PreparedPicture> ready = prefetcher_->takeResult(*file))
@@ -43,20 +35,19 @@ std::optional<PreparedPicture> PictureSource::current(const PictureListState& li
     // the one behind, nor the picture just left (a folder of two), whose decode would only
     // take a core from this one.
     std::vector<std::filesystem::path> files{*file};
-    if (const std::vector<std::filesystem::path> others = neighbours(list, travel);
-        !others.empty() && others.front() != lastShown_)
-        files.push_back(others.front());
+    if (!neighbours.empty() && neighbours.front() != lastShown_)
+        files.push_back(neighbours.front());
     prefetcher_->await(*file);
     prefetcher_->request(std::move(files), surfaceWidth, surfaceHeight);
     return std::nullopt;
 }
 
-void PictureSource::shown(const PictureListState& list, int32_t travel, int32_t surfaceWidth,
+void PictureSource::shown(const std::filesystem::path* file,
+                          std::vector<std::filesystem::path> neighbours, int32_t surfaceWidth,
                           int32_t surfaceHeight) {
     prefetcher_->await({});
-    const std::filesystem::path* file = currentPath(list);
     lastShown_ = file ? *file : std::filesystem::path();
-    prefetcher_->request(neighbours(list, travel), surfaceWidth, surfaceHeight);
+    prefetcher_->request(std::move(neighbours), surfaceWidth, surfaceHeight);
 }
 
 bool PictureSource::coming(const std::filesystem::path& file) const {

@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <vector>
 
-#include "catalogue/picture_list.h"
 #include "render/detail_tiles.h"
 #include "render/prefetcher.h"
 #include "render/prepared_picture.h"
@@ -25,18 +25,20 @@ class PictureSource : public QObject {
     explicit PictureSource(std::shared_ptr<Prefetcher> prefetcher = {}, QObject* parent = nullptr);
     ~PictureSource() override;
 
-    // The current picture of list, decoded for a surface of surfaceWidth x surfaceHeight
-    // device pixels (0 x 0: fitted by the render itself). Given at once when it is decoded
-    // already, failed decodes included; otherwise its decode is put first and pictureArrived
-    // follows. The neighbour in the direction of travel (+1 or -1) decodes beside it on the
-    // other core, so that a step that comes as soon as it shows finds that one nearly done,
-    // unless it is the picture shown before (a folder of two).
-    std::optional<PreparedPicture> current(const PictureListState& list, int32_t travel,
+    // The current picture, file (none: an empty list), decoded for a surface of surfaceWidth x
+    // surfaceHeight device pixels (0 x 0: fitted by the render itself). Given at once when it
+    // is decoded already, failed decodes included; otherwise its decode is put first and
+    // pictureArrived follows. neighbours are the pictures next to it, the one in the direction
+    // of travel first: that one decodes beside it on the other core, so that a step that comes
+    // as soon as it shows finds that one nearly done, unless it is the picture shown before (a
+    // folder of two).
+    std::optional<PreparedPicture> current(const std::filesystem::path* file,
+                                           const std::vector<std::filesystem::path>& neighbours,
                                            int32_t surfaceWidth, int32_t surfaceHeight);
-    // The current picture is shown: its neighbours in the direction of travel are decoded
-    // ahead, fitted to the surface.
-    void shown(const PictureListState& list, int32_t travel, int32_t surfaceWidth,
-               int32_t surfaceHeight);
+    // The current picture, file, is shown: its neighbours, the one in the direction of travel
+    // first, are decoded ahead, fitted to the surface.
+    void shown(const std::filesystem::path* file, std::vector<std::filesystem::path> neighbours,
+               int32_t surfaceWidth, int32_t surfaceHeight);
     // Whether the decode of file is queued or under way.
     bool coming(const std::filesystem::path& file) const;
 
@@ -61,9 +63,6 @@ class PictureSource : public QObject {
     void detailArrived();
 
   private:
-    std::vector<std::filesystem::path> neighbours(const PictureListState& list,
-                                                  int32_t travel) const;
-
     std::shared_ptr<Prefetcher> prefetcher_;
     std::unique_ptr<DetailTiles> detail_;
     std::filesystem::path lastShown_;  // the picture shown before the one coming

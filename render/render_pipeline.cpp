@@ -275,10 +275,9 @@ bool adoptPicture(RenderState& state, PreparedPicture&& prepared, bool applyExif
     return true;
 }
 
-int32_t renderPicture(const PictureListState& list, RenderState& state, RenderTarget* target,
+int32_t renderPicture(const std::filesystem::path* file, RenderState& state, RenderTarget* target,
                       int32_t reload, int32_t rotation, const DecodeSource& source,
                       DetailTiles* detail) {
-    const std::filesystem::path* file = currentPath(list);
     if (file == nullptr) {
         state.pending = {};
         fillBackground(state, target);
@@ -327,8 +326,7 @@ int32_t renderPicture(const PictureListState& list, RenderState& state, RenderTa
     return 0;
 }
 
-void beginPendingReload(const PictureListState& list, RenderState& state) {
-    const std::filesystem::path* file = currentPath(list);
+void beginPendingReload(const std::filesystem::path* file, RenderState& state) {
     state.resampled.invalidate();
     state.currentPicture.destroy();
     state.pending = {};
@@ -339,9 +337,8 @@ void beginPendingReload(const PictureListState& list, RenderState& state) {
     state.pending.zoomBefore = state;
 }
 
-int32_t finishPendingReload(const PictureListState& list, RenderState& state, RenderTarget* target,
-                            PreparedPicture&& prepared, DetailTiles* detail) {
-    const std::filesystem::path* file = currentPath(list);
+int32_t finishPendingReload(const std::filesystem::path* file, RenderState& state,
+                            RenderTarget* target, PreparedPicture&& prepared, DetailTiles* detail) {
     if (!state.pending.active || file == nullptr || *file != state.pending.file ||
         prepared.file != *file)
         return -1;
@@ -367,7 +364,7 @@ int32_t finishPendingReload(const PictureListState& list, RenderState& state, Re
         if (turnPicture(state.currentPicture, rotationOfTurns(pending.turns)))
             state.pictureTurns = (state.pictureTurns + pending.turns) & 3;
     }
-    return renderPicture(list, state, target, 1, kRotateNone, {}, detail);
+    return renderPicture(file, state, target, 1, kRotateNone, {}, detail);
 }
 
 void zoomStep(RenderState& state, const ZoomStep& step) {

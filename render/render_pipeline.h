@@ -3,10 +3,10 @@
 #include <QImage>
 
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <optional>
 
-#include "catalogue/picture_list.h"
 #include "render/detail_tiles.h"
 #include "render/prepared_picture.h"
 #include "render/render_state.h"
@@ -30,16 +30,16 @@ bool usesAlphaPath(const std::filesystem::path& file);
 // prepared picture of exactly that file, or nothing, and the render then decodes it itself.
 using DecodeSource = std::function<std::optional<PreparedPicture>(const std::filesystem::path&)>;
 
-// Puts the current picture on the surface. reload 0 decodes the current file anew and turns
+// Puts the current picture, file, on the surface. reload 0 decodes the current file anew and turns
 // it by its EXIF orientation (rotation is then ignored); any other value redraws the decoded
 // picture after turning it by rotation (RotationCode). Returns 0 when a picture was drawn,
-// -1 otherwise: empty list (only the background is painted), failed decode or a redraw after
-// one (nothing is painted), or no surface. A reload asks source first, when there is one; a
+// -1 otherwise: no file (an empty list: only the background is painted), failed decode or a redraw
+// after one (nothing is painted), or no surface. A reload asks source first, when there is one; a
 // picture from it leaves the state exactly as decoding the file here would.
 // A picture decoded reduced is drawn from detail's sharper pixels where a zoom or a larger
 // surface needs them, and enlarged until they come; without detail it is decoded again here,
 // whole, at full scale.
-int32_t renderPicture(const PictureListState& list, RenderState& state, RenderTarget* target,
+int32_t renderPicture(const std::filesystem::path* file, RenderState& state, RenderTarget* target,
                       int32_t reload, int32_t rotation, const DecodeSource& source = {},
                       DetailTiles* detail = nullptr);
 
@@ -51,14 +51,15 @@ int32_t renderPicture(const PictureListState& list, RenderState& state, RenderTa
 bool adoptPicture(RenderState& state, PreparedPicture&& prepared, bool applyExifTurn);
 
 // A reload whose picture is decoded elsewhere: drops the shown picture and marks the reload
-// of the current file pending (RenderState::pending). Until finishPendingReload, redraws draw
+// of file, the current one, pending (RenderState::pending). Until finishPendingReload, redraws draw
 // nothing and turns wait for the picture.
-void beginPendingReload(const PictureListState& list, RenderState& state);
+void beginPendingReload(const std::filesystem::path* file, RenderState& state);
 // The pending reload's picture: adopted as a reload adopts it, the zoom settled, the turns
 // asked for meanwhile applied, then drawn. A picture of any other file than the pending one
 // changes nothing and gives -1. Returns what renderPicture returns.
-int32_t finishPendingReload(const PictureListState& list, RenderState& state, RenderTarget* target,
-                            PreparedPicture&& prepared, DetailTiles* detail = nullptr);
+int32_t finishPendingReload(const std::filesystem::path* file, RenderState& state,
+                            RenderTarget* target, PreparedPicture&& prepared,
+                            DetailTiles* detail = nullptr);
 
 // Applies a zoom operation, remembered while a reload is pending (see PendingReload).
 void zoomStep(RenderState& state, const ZoomStep& step);

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "catalogue/picture_list.h"
 #include "fake_surface.h"
 #include "jpeg2000_writer.h"
 #include "render/detail_tiles.h"
@@ -73,26 +74,26 @@ TEST_P(ZoomedView, FromRegionsEqualsTheWholePicture) {
         RenderState whole, tiled;
         FakeSurface wholeSurface(240, 160), tiledSurface(240, 160);
         DetailTiles tiles(300 * 1024);
-        ASSERT_EQ(renderPicture(list, whole, &wholeSurface, 0, 0), 0);
+        ASSERT_EQ(renderPicture(currentPath(list), whole, &wholeSurface, 0, 0), 0);
         Image::setMaxPictureBytesForTests(overBudget ? 1 << 20 : 0);
-        ASSERT_EQ(renderPicture(list, tiled, &tiledSurface, 0, 0, {}, &tiles), 0);
+        ASSERT_EQ(renderPicture(currentPath(list), tiled, &tiledSurface, 0, 0, {}, &tiles), 0);
         Image::setMaxPictureBytesForTests(0);
         ASSERT_TRUE(tiled.currentPicture.reduced()) << view.trap;
         for (int i = 0; i < view.turns; ++i) {
-            renderPicture(list, whole, &wholeSurface, 1, kRotateRight);
-            renderPicture(list, tiled, &tiledSurface, 1, kRotateRight, {}, &tiles);
+            renderPicture(currentPath(list), whole, &wholeSurface, 1, kRotateRight);
+            renderPicture(currentPath(list), tiled, &tiledSurface, 1, kRotateRight, {}, &tiles);
         }
         for (RenderState* state : {&whole, &tiled}) {
             state->zoomFactor = view.zoom;
             state->panX = view.panX;
             state->panY = view.panY;
         }
-        ASSERT_EQ(renderPicture(list, whole, &wholeSurface, 1, 0), 0);
+        ASSERT_EQ(renderPicture(currentPath(list), whole, &wholeSurface, 1, 0), 0);
         ASSERT_FALSE(whole.currentPicture.reduced());
         // Until the tiles come the view is the reduced picture enlarged; then it sharpens.
-        ASSERT_EQ(renderPicture(list, tiled, &tiledSurface, 1, 0, {}, &tiles), 0);
+        ASSERT_EQ(renderPicture(currentPath(list), tiled, &tiledSurface, 1, 0, {}, &tiles), 0);
         tiles.waitIdle();
-        ASSERT_EQ(renderPicture(list, tiled, &tiledSurface, 1, 0, {}, &tiles), 0);
+        ASSERT_EQ(renderPicture(currentPath(list), tiled, &tiledSurface, 1, 0, {}, &tiles), 0);
         EXPECT_TRUE(tiled.currentPicture.reduced()) << "the tiles never replace the picture";
         EXPECT_TRUE(tiledSurface.pixels == wholeSurface.pixels) << view.trap;
     }

@@ -7,6 +7,7 @@
 
 #include <fstream>
 
+#include "catalogue/picture_list.h"
 #include "exif_jpeg.h"
 #include "render/render_pipeline.h"
 
@@ -60,7 +61,7 @@ TEST_P(ExifRender, ReloadTurnsByOrientation) {
     RenderState state;
     state.zoomFactor = 2.0f;
     NullSurface surface;
-    ASSERT_EQ(renderPicture(list, state, &surface, 0, kRotateNone), 0);
+    ASSERT_EQ(renderPicture(currentPath(list), state, &surface, 0, kRotateNone), 0);
     EXPECT_EQ(state.currentPicture.width(), c.width);
     EXPECT_EQ(state.currentPicture.height(), c.height);
     EXPECT_EQ(redCorner(state.currentPicture), c.red);

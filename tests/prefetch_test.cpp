@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "app/picture_surface.h"
+#include "catalogue/picture_list.h"
 #include "render/prefetcher.h"
 #include "render/render_pipeline.h"
 #include "window_test_support.h"
@@ -81,7 +82,8 @@ TEST_P(CachedStep, GivesWhatAFreshDecodeGives) {
     RenderState fresh;
     fresh.zoomFactor = 2.0f;
     SurfaceImage freshSurface;
-    const int32_t freshResult = renderPicture(list, fresh, &freshSurface, 0, kRotateNone);
+    const int32_t freshResult =
+        renderPicture(currentPath(list), fresh, &freshSurface, 0, kRotateNone);
 
     Prefetcher prefetcher;
     prefetcher.request({file}, GetParam().prefetchSurfaceWidth, 60);
@@ -92,8 +94,8 @@ TEST_P(CachedStep, GivesWhatAFreshDecodeGives) {
     cached.loadFailed = 1;
     SurfaceImage cachedSurface;
     bool asked = false;
-    const int32_t cachedResult =
-        renderPicture(list, cached, &cachedSurface, 0, kRotateNone, [&](const auto& f) {
+    const int32_t cachedResult = renderPicture(
+        currentPath(list), cached, &cachedSurface, 0, kRotateNone, [&](const auto& f) {
             asked = true;
             std::optional<PreparedPicture> taken = prefetcher.take(f);
             EXPECT_EQ(taken && taken->resampled.valid, GetParam().resampledAhead);
@@ -139,7 +141,7 @@ TEST(CachedStep, AheadResampleIsUsedOnlyForItsOwnSurface) {
         prefetcher.waitIdle();
         RenderState state;
         SurfaceImage surface;
-        renderPicture(list, state, &surface, 0, kRotateNone, [&](const auto& f) {
+        renderPicture(currentPath(list), state, &surface, 0, kRotateNone, [&](const auto& f) {
             std::optional<PreparedPicture> taken = prefetcher.take(f);
             if (taken)
                 std::fill(taken->resampled.pixels.begin(), taken->resampled.pixels.end(),
@@ -160,7 +162,7 @@ TEST(CachedStep, NoSurfaceDoesNotUseTheTurnedPicture) {
     list.pictureList = {file};
     RenderState state;
     bool asked = false;
-    renderPicture(list, state, nullptr, 0, kRotateNone, [&](const auto&) {
+    renderPicture(currentPath(list), state, nullptr, 0, kRotateNone, [&](const auto&) {
         asked = true;
         return std::optional<PreparedPicture>();
     });
@@ -330,30 +332,29 @@ TEST(Prefetcher, ThePictureAfterTheAwaitedOneDecodesBesideIt) {
     std::mutex mutex;
     std::map<std::string, Clock::time_point> started;
     std::map<std::string, Clock::time_point> ended;
-    Prefetcher prefetcher(Prefetcher::defaultCapBytes(),
-                          [&](const std::filesystem::path& file, const FitAreaSource& area,
-                              std::stop_token stop) {
-                              const auto begin = Clock::now();
-                              {
-                                  std::lock_guard lock(mutex);
-                                  started[file.filename().string()] = begin;
-                              }
-                              const int ms = file.filename() == "a.png" ? 300 : 100;
-                              while (Clock::now() < begin + std::chrono::milliseconds(ms) &&
-                                     !stop.stop_requested())
-                                  std::this_thread::sleep_for(std::chrono::milliseconds(2));
-                              std::lock_guard lock(mutex);
-                              ended[file.filename().string()] = Clock::now();
-                              return preparePicture(file, area, stop);
-                          });
+    Prefetcher prefetcher(
+        Prefetcher::defaultCapBytes(),
+        [&](const std::filesystem::path& file, const FitAreaSource& area, std::stop_token stop) {
+            const auto begin = Clock::now();
+            {
+                std::lock_guard lock(mutex);
+                started[file.filename().string()] = begin;
+            }
+            const int ms = file.filename() == "a.png" ? 300 : 100;
+            while (Clock::now() < begin + std::chrono::milliseconds(ms) && !stop.stop_requested())
+                std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            std::lock_guard lock(mutex);
+            ended[file.filename().string()] = Clock::now();
+            return preparePicture(file, area, stop);
+        });
     prefetcher.request({folder / "x.png", folder / "a.png"});  // x first, a on the second
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     prefetcher.await(folder / "a.png");
-    prefetcher.request({folder / "a.png", folder / "c.png"});  // x dropped: the first worker is
+    prefetcher.request({folder / "a.png", folder / "c.png"});    // x dropped: the first worker is
     std::this_thread::sleep_for(std::chrono::milliseconds(20));  // free for c, after a
-    prefetcher.request({folder / "a.png", folder / "b.png"});  // the window wants b instead
-    ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return prefetcher.takeResult(folder / "a.png").has_value(); }, 5000));
+    prefetcher.request({folder / "a.png", folder / "b.png"});    // the window wants b instead
+    ASSERT_TRUE(
+        QTest::qWaitFor([&] { return prefetcher.takeResult(folder / "a.png").has_value(); }, 5000));
     std::lock_guard lock(mutex);
     ASSERT_EQ(started.count("c.png"), 1u) << "the picture after a decodes beside it";
     EXPECT_LT(started["c.png"], ended["a.png"]);

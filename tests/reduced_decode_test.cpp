@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "catalogue/picture_list.h"
 #include "fake_surface.h"
 #include "render/decoder.h"
 #include "render/prefetcher.h"
@@ -108,13 +109,13 @@ class QuadrantsListed : public ::testing::Test {
 TEST_F(QuadrantsListed, FitLooksTheSameAsFromTheFullPicture) {
     FakeSurface fromReduced(300, 300);
     RenderState reduced;
-    ASSERT_EQ(renderPicture(list, reduced, &fromReduced, 0, 0), 0);
+    ASSERT_EQ(renderPicture(currentPath(list), reduced, &fromReduced, 0, 0), 0);
     ASSERT_TRUE(reduced.currentPicture.reduced());
 
     RenderState full;
     ASSERT_EQ(decodePicture(list.pictureList[0], full.currentPicture), DecodeStatus::Ok);
     FakeSurface fromFull(300, 300);
-    ASSERT_EQ(renderPicture(list, full, &fromFull, 1, 0), 0);
+    ASSERT_EQ(renderPicture(currentPath(list), full, &fromFull, 1, 0), 0);
     int64_t total = 0;
     int worst = 0;
     for (int y = 0; y < 300; ++y)
@@ -136,11 +137,11 @@ TEST_F(QuadrantsListed, FitLooksTheSameAsFromTheFullPicture) {
 TEST_F(QuadrantsListed, ZoomBringsTheFullPictureTurnedAsShown) {
     FakeSurface surface(300, 300);
     RenderState state;
-    ASSERT_EQ(renderPicture(list, state, &surface, 0, 0), 0);
+    ASSERT_EQ(renderPicture(currentPath(list), state, &surface, 0, 0), 0);
     // Turns and resizes within the reduced size stay reduced.
-    ASSERT_EQ(renderPicture(list, state, &surface, 1, kRotateRight), 0);
-    ASSERT_EQ(renderPicture(list, state, &surface, 1, kRotateRight), 0);
-    ASSERT_EQ(renderPicture(list, state, &surface, 1, kRotateRight), 0);
+    ASSERT_EQ(renderPicture(currentPath(list), state, &surface, 1, kRotateRight), 0);
+    ASSERT_EQ(renderPicture(currentPath(list), state, &surface, 1, kRotateRight), 0);
+    ASSERT_EQ(renderPicture(currentPath(list), state, &surface, 1, kRotateRight), 0);
     EXPECT_TRUE(state.currentPicture.reduced());
     EXPECT_EQ(state.currentPicture.fullWidth(), 1200);  // three quarter turns: portrait
     EXPECT_EQ(state.currentPicture.width(), 300);
@@ -148,7 +149,7 @@ TEST_F(QuadrantsListed, ZoomBringsTheFullPictureTurnedAsShown) {
     EXPECT_TRUE(near(shown.pixel(2, 2), kGreen));  // turned left once in all
 
     state.zoomFactor = 1.5f;
-    ASSERT_EQ(renderPicture(list, state, &surface, 1, 0), 0);
+    ASSERT_EQ(renderPicture(currentPath(list), state, &surface, 1, 0), 0);
     const QImage& full = state.currentPicture.qimage();
     ASSERT_FALSE(state.currentPicture.reduced());
     ASSERT_EQ(full.width(), 1200);
@@ -163,10 +164,10 @@ TEST_F(QuadrantsListed, ZoomBringsTheFullPictureTurnedAsShown) {
 TEST_F(QuadrantsListed, LargerWindowBringsTheFullPicture) {
     FakeSurface small(300, 300);
     RenderState state;
-    ASSERT_EQ(renderPicture(list, state, &small, 0, 0), 0);
+    ASSERT_EQ(renderPicture(currentPath(list), state, &small, 0, 0), 0);
     ASSERT_TRUE(state.currentPicture.reduced());
     FakeSurface larger(700, 700);  // fit 700 x 525: more than the 400 x 300 pixels
-    ASSERT_EQ(renderPicture(list, state, &larger, 1, 0), 0);
+    ASSERT_EQ(renderPicture(currentPath(list), state, &larger, 1, 0), 0);
     EXPECT_FALSE(state.currentPicture.reduced());
 }
 
@@ -175,7 +176,7 @@ TEST_F(QuadrantsListed, LargerWindowBringsTheFullPicture) {
 TEST_F(QuadrantsListed, ChangedFileKeepsTheReducedPicture) {
     FakeSurface surface(300, 300);
     RenderState state;
-    ASSERT_EQ(renderPicture(list, state, &surface, 0, 0), 0);
+    ASSERT_EQ(renderPicture(currentPath(list), state, &surface, 0, 0), 0);
     ASSERT_TRUE(state.currentPicture.reduced());
     for (const char* trap : {"rewritten", "deleted"}) {
         RenderState shown = state;
@@ -184,7 +185,7 @@ TEST_F(QuadrantsListed, ChangedFileKeepsTheReducedPicture) {
         else
             std::filesystem::remove(list.pictureList[0]);
         shown.zoomFactor = 2.0f;
-        EXPECT_EQ(renderPicture(list, shown, &surface, 1, 0), 0) << trap;
+        EXPECT_EQ(renderPicture(currentPath(list), shown, &surface, 1, 0), 0) << trap;
         EXPECT_TRUE(shown.currentPicture.reduced()) << trap;
         EXPECT_EQ(shown.currentPicture.fullWidth(), 1600) << trap;
         EXPECT_TRUE(shown.fullScaleUnavailable) << trap;
@@ -195,7 +196,7 @@ TEST_F(QuadrantsListed, ChangedFileKeepsTheReducedPicture) {
 TEST_F(QuadrantsListed, PreparedPictureMatchesTheRendersOwnDecode) {
     FakeSurface own(300, 300);
     RenderState fresh;
-    ASSERT_EQ(renderPicture(list, fresh, &own, 0, 0), 0);
+    ASSERT_EQ(renderPicture(currentPath(list), fresh, &own, 0, 0), 0);
 
     PreparedPicture ahead = preparePicture(list.pictureList[0], {300, 300});
     prepareFit(ahead, 300, 300);
@@ -205,7 +206,7 @@ TEST_F(QuadrantsListed, PreparedPictureMatchesTheRendersOwnDecode) {
     const DecodeSource source = [&](const std::filesystem::path&) {
         return std::optional<PreparedPicture>(std::move(ahead));
     };
-    ASSERT_EQ(renderPicture(list, state, &taken, 0, 0, source), 0);
+    ASSERT_EQ(renderPicture(currentPath(list), state, &taken, 0, 0, source), 0);
     EXPECT_EQ(state.currentPicture.qimage(), fresh.currentPicture.qimage());
     EXPECT_EQ(state.currentPicture.fullWidth(), fresh.currentPicture.fullWidth());
     EXPECT_EQ(state.pictureStamp, fresh.pictureStamp);
