@@ -16,6 +16,14 @@ uint32_t backgroundColour(int32_t level);
 // or negative size, or wholly outside, paint nothing. Images of another depth are left alone.
 void fillSolid(QImage& image, const PixelRect& rect, uint32_t colour);
 
+// Rotation codes: the turns renderPicture is asked for and turnPicture makes.
+enum RotationCode : int32_t {
+    kRotateNone = 0,
+    kRotateRight = 1,  // a quarter turn clockwise
+    kRotateLeft = 2,   // a quarter turn counter-clockwise
+    kRotateHalf = 3,   // a half turn (comes only from the EXIF orientation)
+};
+
 // Turns picture by a rotation code: 1 a quarter turn clockwise, 2 a quarter turn
 // counter-clockwise, 3 a half turn. The pixels move unchanged and the alpha flag is kept, so
 // four quarter turns give back the original. Returns false and leaves the picture exactly as

@@ -4,8 +4,8 @@
 
 #include "render/fit_geometry.h"
 #include "render/pixel_ops.h"
-#include "render/render_pipeline.h"
 #include "render/resample.h"
+#include "render/resampled_cache.h"
 
 PreparedPicture preparePicture(const std::filesystem::path& file, FitArea area) {
     return preparePicture(file, fixedArea(area));

@@ -10,7 +10,7 @@
 #include "render/file_stamp.h"
 #include "render/fit_geometry.h"
 #include "render/image.h"
-#include "render/render_state.h"
+#include "render/resampled_cache.h"
 
 // A picture decoded ahead of its render, with everything the render's own decode would have
 // produced: the pixels (straight alpha), the EXIF record and the turn it asks for.

@@ -1,7 +1,6 @@
 #include "render/render_pipeline.h"
 
 #include <new>
-#include <string>
 
 #include "render/decoder.h"
 #include "render/fit_geometry.h"
@@ -236,15 +235,6 @@ void drawPicture(const std::filesystem::path& file, RenderState& state, QImage& 
 
 }  // namespace
 
-bool usesAlphaPath(const std::filesystem::path& file) {
-    const std::string& text = file.native();
-    for (const char* marker : {".png", ".PNG", ".gif", ".GIF"}) {
-        if (text.find(marker) != std::string::npos)
-            return true;
-    }
-    return false;
-}
-
 bool adoptPicture(RenderState& state, PreparedPicture&& prepared, bool applyExifTurn) {
     state.resampled.invalidate();
     state.currentPicture.destroy();
@@ -371,12 +361,6 @@ void zoomStep(RenderState& state, const ZoomStep& step) {
     applyZoomStep(state, step);
     if (state.pending.active && state.pending.zoomSteps.size() < PendingReload::kMaxSteps)
         state.pending.zoomSteps.push_back(step);
-}
-
-ResampledCache::Key resampleKey(const Image& picture, const PixelRect& dest, int32_t surfaceWidth,
-                                int32_t surfaceHeight, bool alphaPath, int32_t alphaPremultiplied) {
-    return {picture.qimage().cacheKey(), dest, surfaceWidth, surfaceHeight, alphaPath,
-            alphaPremultiplied};
 }
 
 void fillBackground(const RenderState& state, RenderTarget* target) {

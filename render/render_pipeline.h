@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "render/detail_tiles.h"
+#include "render/pixel_ops.h"
 #include "render/prepared_picture.h"
 #include "render/render_state.h"
 
@@ -21,10 +22,6 @@ class RenderTarget {
     // Puts what was drawn on the screen at once (a synchronous repaint).
     virtual void present() = 0;
 };
-
-// Whether the picture of file is drawn blended over the background: a plain case-sensitive
-// search of the whole path, folders included, for ".png", ".PNG", ".gif" or ".GIF".
-bool usesAlphaPath(const std::filesystem::path& file);
 
 // Where a reload may find the current file already decoded (a prefetch): it gives the
 // prepared picture of exactly that file, or nothing, and the render then decodes it itself.
@@ -63,10 +60,6 @@ int32_t finishPendingReload(const std::filesystem::path* file, RenderState& stat
 
 // Applies a zoom operation, remembered while a reload is pending (see PendingReload).
 void zoomStep(RenderState& state, const ZoomStep& step);
-
-// What a resample depends on; a cached resample whose key matches is the one to draw.
-ResampledCache::Key resampleKey(const Image& picture, const PixelRect& dest, int32_t surfaceWidth,
-                                int32_t surfaceHeight, bool alphaPath, int32_t alphaPremultiplied);
 
 // Paints the whole surface in the background grey and presents it.
 void fillBackground(const RenderState& state, RenderTarget* target);
