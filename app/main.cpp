@@ -13,7 +13,7 @@
 #include "app/viewer_window.h"
 #include "platform/app_data.h"
 #include "platform/process_memory.h"
-#include "render/prefetcher.h"
+#include "render/source/prefetcher.h"
 
 namespace {
 

@@ -32,9 +32,9 @@
 #include "commands/slideshow.h"
 #include "platform/keyboard_layout.h"
 #include "platform/print_job.h"
-#include "render/picture_source.h"
-#include "render/prefetcher.h"
 #include "render/render_pipeline.h"
+#include "render/source/picture_source.h"
+#include "render/source/prefetcher.h"
 #include "resources/product.h"
 
 namespace {

@@ -10,7 +10,7 @@
 
 #include "app/window_rect.h"
 #include "commands/command_ids.h"
-#include "render/zoom.h"
+#include "render/geometry/zoom.h"
 
 class PictureSource;
 class PointerLook;

@@ -14,9 +14,9 @@
 #include <memory>
 
 #include "catalogue/picture_list.h"
-#include "render/detail_tiles.h"
-#include "render/prepared_picture.h"
 #include "render/render_pipeline.h"
+#include "render/source/detail_tiles.h"
+#include "render/source/prepared_picture.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "render/exif_reader.h"
+#include "render/exif/exif_reader.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "render/jpeg2000_decoder.h"
+#include "render/decode/jpeg2000_decoder.h"
 
 namespace {
 

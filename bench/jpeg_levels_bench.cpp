@@ -22,7 +22,7 @@
 #include <stop_token>
 #include <thread>
 
-#include "render/jpeg_decoder.h"
+#include "render/decode/jpeg_decoder.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include <random>
 #include <vector>
 
-#include "render/png_decoder.h"
+#include "render/decode/png_decoder.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <filesystem>
 
 #include "catalogue/picture_list.h"
-#include "render/prefetcher.h"
 #include "render/render_pipeline.h"
+#include "render/source/prefetcher.h"
 
 namespace {
 

@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "catalogue/picture_list.h"
-#include "render/decoder.h"
+#include "render/decode/decoder.h"
+#include "render/geometry/zoom.h"
 #include "render/render_pipeline.h"
-#include "render/zoom.h"
 
 #ifdef QUILLMERE_HAVE_TURBOJPEG
 #include <turbojpeg.h>

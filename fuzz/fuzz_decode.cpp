@@ -8,8 +8,8 @@
 #include <filesystem>
 #include <span>
 
-#include "render/decoder.h"
-#include "render/pixel_ops.h"
+#include "render/decode/decoder.h"
+#include "render/pixels/pixel_ops.h"
 #include "render/render_pipeline.h"
 
 namespace {

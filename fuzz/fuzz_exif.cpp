@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <span>
 
-#include "render/exif_reader.h"
+#include "render/exif/exif_reader.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ExifInfo info;

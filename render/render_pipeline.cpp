@@ -2,12 +2,12 @@
 
 #include <new>
 
-#include "render/decoder.h"
-#include "render/fit_geometry.h"
-#include "render/levels.h"
-#include "render/pixel_ops.h"
-#include "render/render_log.h"
-#include "render/resample.h"
+#include "render/decode/decoder.h"
+#include "render/decode/levels.h"
+#include "render/decode/render_log.h"
+#include "render/geometry/fit_geometry.h"
+#include "render/pixels/pixel_ops.h"
+#include "render/pixels/resample.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <functional>
 #include <optional>
 
-#include "render/detail_tiles.h"
-#include "render/pixel_ops.h"
-#include "render/prepared_picture.h"
+#include "render/pixels/pixel_ops.h"
 #include "render/render_state.h"
+#include "render/source/detail_tiles.h"
+#include "render/source/prepared_picture.h"
 
 // Where the render draws: the picture surface's own image, in device pixels.
 class RenderTarget {

@@ -4,12 +4,12 @@
 #include <filesystem>
 #include <vector>
 
-#include "render/exif_reader.h"
-#include "render/file_stamp.h"
-#include "render/fit_geometry.h"
-#include "render/image.h"
-#include "render/resampled_cache.h"
-#include "render/zoom.h"
+#include "render/exif/exif_reader.h"
+#include "render/geometry/fit_geometry.h"
+#include "render/geometry/zoom.h"
+#include "render/pixels/image.h"
+#include "render/pixels/resampled_cache.h"
+#include "render/source/file_stamp.h"
 
 // Background grey levels: light grey and black are the only two that occur.
 inline constexpr int32_t kBackgroundGrey = 250;

@@ -18,8 +18,8 @@
 #include "app/picture_surface.h"
 #include "app/viewer_state.h"
 #include "corruption_corpus.h"
-#include "render/decoder.h"
-#include "render/exif_reader.h"
+#include "render/decode/decoder.h"
+#include "render/exif/exif_reader.h"
 #include "window_test_support.h"
 
 namespace {

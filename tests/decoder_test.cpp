@@ -1,4 +1,4 @@
-#include "render/decoder.h"
+#include "render/decode/decoder.h"
 
 #include <QBuffer>
 #include <QColor>
@@ -20,7 +20,7 @@
 #include <string>
 #include <vector>
 
-#include "render/jpeg2000_decoder.h"
+#include "render/decode/jpeg2000_decoder.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include "catalogue/picture_list.h"
 #include "fake_surface.h"
 #include "jpeg2000_writer.h"
-#include "render/detail_tiles.h"
 #include "render/render_pipeline.h"
+#include "render/source/detail_tiles.h"
 
 namespace {
 

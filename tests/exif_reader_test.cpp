@@ -1,4 +1,4 @@
-#include "render/exif_reader.h"
+#include "render/exif/exif_reader.h"
 
 #include <gtest/gtest.h>
 

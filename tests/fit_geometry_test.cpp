@@ -1,4 +1,4 @@
-#include "render/fit_geometry.h"
+#include "render/geometry/fit_geometry.h"
 
 #include <gtest/gtest.h>
 

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "jpeg2000_writer.h"
-#include "render/jpeg2000_decoder.h"
-#include "render/row_reducer.h"
+#include "render/decode/jpeg2000_decoder.h"
+#include "render/decode/row_reducer.h"
 
 namespace {
 

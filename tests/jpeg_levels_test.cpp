@@ -9,8 +9,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "render/jpeg_decoder.h"
-#include "render/row_reducer.h"
+#include "render/decode/jpeg_decoder.h"
+#include "render/decode/row_reducer.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include "app/viewer_state.h"
 #include "commands/slideshow.h"
 #include "exif_jpeg.h"
-#include "render/prefetcher.h"
+#include "render/source/prefetcher.h"
 #include "window_test_support.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "platform/page_warmer.h"
-#include "render/pixel_ops.h"
+#include "render/pixels/pixel_ops.h"
 #include "render/render_state.h"
 
 namespace {

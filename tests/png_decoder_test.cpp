@@ -1,4 +1,4 @@
-#include "render/png_decoder.h"
+#include "render/decode/png_decoder.h"
 
 #include <QBuffer>
 #include <QByteArray>

@@ -17,8 +17,8 @@
 
 #include "app/picture_surface.h"
 #include "catalogue/picture_list.h"
-#include "render/prefetcher.h"
 #include "render/render_pipeline.h"
+#include "render/source/prefetcher.h"
 #include "window_test_support.h"
 
 #include "exif_jpeg.h"

@@ -12,10 +12,10 @@
 
 #include "catalogue/picture_list.h"
 #include "fake_surface.h"
-#include "render/decoder.h"
-#include "render/prefetcher.h"
-#include "render/prepared_picture.h"
+#include "render/decode/decoder.h"
 #include "render/render_pipeline.h"
+#include "render/source/prefetcher.h"
+#include "render/source/prepared_picture.h"
 
 namespace {
 

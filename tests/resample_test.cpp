@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "render/resample.h"
+#include "render/pixels/resample.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-#include "render/levels.h"
-#include "render/row_reducer.h"
+#include "render/decode/levels.h"
+#include "render/decode/row_reducer.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "render/stream_decoder.h"
+#include "render/decode/stream_decoder.h"
 
 #include <QBuffer>
 #include <QByteArray>
@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "render/decoder.h"
-#include "render/levels.h"
-#include "render/row_reducer.h"
+#include "render/decode/decoder.h"
+#include "render/decode/levels.h"
+#include "render/decode/row_reducer.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "render/zoom.h"
+#include "render/geometry/zoom.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
 
-#include "render/fit_geometry.h"
+#include "render/geometry/fit_geometry.h"
 
 namespace {
 

@@ -1,3 +1,0 @@
-#include "render/render_log.h"
-
-Q_LOGGING_CATEGORY(lcRender, "quillmere.render", QtInfoMsg)

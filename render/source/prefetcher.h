@@ -1,0 +1,146 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <list>
+#include <mutex>
+#include <optional>
+#include <stop_token>
+#include <thread>
+#include <vector>
+
+#include "render/source/prepared_picture.h"
+
+// Decodes pictures the viewer is likely to show next on worker threads of its own and keeps
+// at most two of them under a memory cap. All calls are made from one thread (the window's);
+// the workers only ever touch the prefetcher's own queue and cache, never the viewer state.
+// Two workers let the two wanted pictures decode at once: while the window waits for the
+// first picture, the second decodes on the other core. The second worker takes only what
+// the first leaves, at a lower priority, so that it never slows the picture awaited.
+class Prefetcher {
+  public:
+    // How a worker makes a picture: preparePicture, or a stand-in of the tests. It must
+    // return soon once stop is requested.
+    using Prepare = std::function<PreparedPicture(const std::filesystem::path&,
+                                                  const FitAreaSource&, std::stop_token)>;
+
+    // capBytes bounds the pixels held in the cache; a picture larger than it is not kept.
+    explicit Prefetcher(size_t capBytes = defaultCapBytes(), Prepare prepare = {});
+    ~Prefetcher();  // drops the queue and waits for the pictures being decoded
+    Prefetcher(const Prefetcher&) = delete;
+    Prefetcher& operator=(const Prefetcher&) = delete;
+
+    // Wants these files (at most the first two count), most wanted first. Queued work and
+    // cached pictures for other files are dropped; a decode under way for another file is
+    // asked to stop and discarded when it ends. With a surface size (device pixels) each picture
+    // also gets the fitted resample its first render on that surface would make.
+    void request(std::vector<std::filesystem::path> files, int32_t surfaceWidth = 0,
+                 int32_t surfaceHeight = 0);
+
+    // The largest area the window may show a picture in (the largest screen, in device
+    // pixels): pictures requested without a surface size are reduced for it on decoding.
+    void setScreenArea(FitArea area);
+    // Says the screen area is still to come: until setScreenArea, a decode requested without
+    // a surface size reads its file and then waits for it, except our PNG path, which needs
+    // no area. Lets the first picture start before the application is up.
+    void awaitScreenArea();
+
+    // The picture decoded for file, taken out of the cache, when it is there and the file
+    // still has the size and modification time it had when it was read; waits for it when
+    // it is being decoded right now. Nothing otherwise, also for failed decodes: the caller
+    // then decodes the file itself. Never gives a picture of another file.
+    std::optional<PreparedPicture> take(const std::filesystem::path& file);
+
+    // Never waits: the decode of file, failed ones included, when it has ended and the file
+    // is unchanged since; nothing while it is queued or under way, or when it is not wanted.
+    std::optional<PreparedPicture> takeResult(const std::filesystem::path& file);
+
+    // The window waits for file, until it is shown (an empty path): once decoded it stays as
+    // it is, not fitted again for a surface of another size (the window fits it sooner).
+    void await(const std::filesystem::path& file);
+
+    // Whether file is being decoded right now for a take.
+    bool decoding(const std::filesystem::path& file) const;
+    // Whether file is wanted and not decoded yet (queued or under way).
+    bool coming(const std::filesystem::path& file) const;
+
+    // Called on the worker's thread each time a decode of a wanted file ends, kept or
+    // failed. Replacing it waits for a call under way to return.
+    void setOnDecoded(std::function<void(const std::filesystem::path&)> onDecoded);
+
+    // Frees a picture on a thread of its own: giving back a large picture's memory takes
+    // milliseconds that a step should not wait for.
+    void release(Image&& picture);
+
+    // Drops anything for file (a deleted picture), or everything (a new folder).
+    void forget(const std::filesystem::path& file);
+    void clear();
+
+    // Blocks until the queue is empty and nothing is being decoded (tests, benchmarks).
+    void waitIdle();
+    // How many pictures the cache holds now.
+    size_t cachedCount() const;
+
+    // An eighth of the largest picture the viewer holds, at least 64 MiB and at most
+    // 160 MiB: one 24-megapixel photo, or two of screen size.
+    static size_t defaultCapBytes();
+
+    static constexpr size_t kMaxPictures = 2;
+    static constexpr size_t kWorkers = 2;
+
+  private:
+    // A decode under way; one that is no longer wanted is dropped when it ends.
+    struct InFlight {
+        std::filesystem::path file;
+        bool byFirstWorker = false;
+        bool wanted = true;
+        std::stop_source stop;
+        void drop() {
+            wanted = false;
+            stop.request_stop();
+        }
+    };
+
+    void run(size_t index);
+    void reap();
+    bool wanted(const std::filesystem::path& file) const;
+    size_t cachedBytes() const;
+    bool decodingWanted(const std::filesystem::path& file) const;
+    bool firstWorkerBusy() const;
+    bool roomForAnother() const;
+    void keep(PreparedPicture&& prepared);
+    std::vector<PreparedPicture>::iterator staleFit();
+    void work(PreparedPicture&& prepared, std::unique_lock<std::mutex>& lock, bool firstWorker);
+
+    const size_t capBytes_;
+    const Prepare prepare_;
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;  // work queued or stop
+    std::condition_variable idle_;  // a decode ended
+    std::vector<std::filesystem::path> wanted_;
+    std::deque<std::filesystem::path> queue_;
+    std::vector<PreparedPicture> cache_;
+    std::vector<PreparedPicture> failed_;  // of wanted files, for takeResult
+    std::filesystem::path awaited_;
+    std::list<InFlight> decoding_;
+    size_t lastBytes_ = 0;
+    int32_t surfaceWidth_ = 0;
+    int32_t surfaceHeight_ = 0;
+    FitArea screenArea_;
+    bool screenAreaPending_ = false;
+    std::condition_variable areaKnown_;
+    bool stop_ = false;
+    std::vector<std::thread> workers_;
+
+    std::mutex callbackMutex_;
+    std::function<void(const std::filesystem::path&)> onDecoded_;
+
+    std::mutex reapMutex_;
+    std::condition_variable reapWake_;
+    std::vector<Image> toFree_;
+    bool reapStop_ = false;
+    std::thread reaper_;
+};
