@@ -3,18 +3,12 @@
 #include <QContextMenuEvent>
 #include <QDropEvent>
 #include <QIcon>
-#include <QKeyEvent>
-#include <QMenu>
-#include <QMessageBox>
 #include <QMimeData>
 #include <QNativeGestureEvent>
 #include <QTimer>
-#include <QUrl>
-
-#include <cmath>
-#include <system_error>
 
 #include "app/about_dialog.h"
+#include "app/delete_confirmation.h"
 #include "app/dpi.h"
 #include "app/picture_surface.h"
 #include "app/picture_view.h"
@@ -22,15 +16,12 @@
 #include "app/settings_file.h"
 #include "app/step_hold.h"
 #include "app/viewer_state.h"
+#include "app/window_input.h"
 #include "app/window_placement.h"
-#include "catalogue/folder_scan.h"
 #include "catalogue/picture_list.h"
-#include "commands/context_menu.h"
 #include "commands/input_map.h"
-#include "commands/key_table.h"
 #include "commands/shell_actions.h"
 #include "commands/slideshow.h"
-#include "platform/keyboard_layout.h"
 #include "platform/print_job.h"
 #include "render/picture_source.h"
 #include "render/render_pipeline.h"
@@ -50,45 +41,6 @@ constexpr int kFirstPaintFallbackMs = 400;
 
 constexpr char kTitlePrefix[] = "Quillmere - ";
 constexpr char kSlideshowTitle[] = "Quillmere - Running Slideshow";
-constexpr char kConfirmCaption[] = "Please Confirm";
-constexpr char kConfirmText[] = "This will permanently delete current image. Are you sure?";
-
-// The path of a dropped URL as the file system's bytes: names that are not valid UTF-8
-// survive, which a trip through QString would not guarantee.
-std::filesystem::path localFileOf(const QUrl& url) {
-    const QByteArray encoded = url.path(QUrl::FullyEncoded).toLatin1();
-    return std::filesystem::path(QByteArray::fromPercentEncoding(encoded).toStdString());
-}
-
-// The input an event brings, or nothing for an event the input map has no say in.
-std::optional<Input> inputOf(const QEvent* event) {
-    Input input;
-    switch (event->type()) {
-        case QEvent::KeyPress: {
-            const auto* press = static_cast<const QKeyEvent*>(event);
-            input.key = bindingKey(press->key(), usLetterAtScanCode(press->nativeScanCode()));
-            input.modifiers = press->modifiers();
-            return input;
-        }
-        case QEvent::MouseButtonPress:
-        case QEvent::MouseButtonDblClick:
-        case QEvent::MouseButtonRelease:
-        case QEvent::MouseMove:
-            input.kind = event->type() == QEvent::MouseButtonPress ? Input::Kind::ButtonPress
-                         : event->type() == QEvent::MouseMove      ? Input::Kind::Move
-                         : event->type() == QEvent::MouseButtonDblClick
-                             ? Input::Kind::ButtonDoubleClick
-                             : Input::Kind::ButtonRelease;
-            input.button = static_cast<const QMouseEvent*>(event)->button();
-            return input;
-        case QEvent::Wheel:
-            input.kind = Input::Kind::Wheel;
-            input.wheelDelta = static_cast<const QWheelEvent*>(event)->angleDelta().y();
-            return input;
-        default:
-            return std::nullopt;
-    }
-}
 
 }  // namespace
 
@@ -117,7 +69,7 @@ ViewerWindow::ViewerWindow(ViewerOptions options, QWidget* parent)
     installEventFilter(this);
     slideshow_ = new Slideshow(
         [this] {
-            showNext();
+            step(1);
             return !busy();
         },
         this);
@@ -157,7 +109,7 @@ void ViewerWindow::onFirstPaint() {
     placement_->settle();
     layoutToClientArea();
     updateTitle();
-    renderPicture(0, kRotateNone);
+    reloadCurrent();
 }
 
 // area is in 96-DPI pixels, as the dialog template lays the control out.
@@ -182,10 +134,6 @@ Prefetcher& ViewerWindow::prefetcher() const {
     return view_->source().prefetcher();
 }
 
-int ViewerWindow::renderPicture(int reload, int rotation) {
-    return view_->render(reload, rotation);
-}
-
 int ViewerWindow::reloadCurrent() {
     return view_->render(0, kRotateNone);
 }
@@ -207,25 +155,12 @@ void ViewerWindow::zoomBy(ZoomStep::Op op, std::optional<CursorPos> at) {
     redraw();
 }
 
-void ViewerWindow::setTitleForCurrent() {
-    const std::filesystem::path* path = currentPath(viewer);
-    if (!path)
-        return;
-    setWindowTitle(QString::fromUtf8(kTitlePrefix) + QString::fromStdString(titleFileName(*path)));
-}
-
 // The title names the current picture, except while the slideshow's title stands.
 void ViewerWindow::updateTitle() {
-    if (!viewer.slideshowRunning && !viewer.pictureList.empty())
-        setTitleForCurrent();
-}
-
-int ViewerWindow::showNext() {
-    return step(1);
-}
-
-int ViewerWindow::showPrevious() {
-    return step(-1);
+    const std::filesystem::path* path = currentPath(viewer);
+    if (!viewer.slideshowRunning && path)
+        setWindowTitle(QString::fromUtf8(kTitlePrefix) +
+                       QString::fromStdString(titleFileName(*path)));
 }
 
 int ViewerWindow::step(int travel) {
@@ -241,27 +176,10 @@ int ViewerWindow::step(int travel) {
     return reloadCurrent();
 }
 
-void ViewerWindow::toggleBackground() {
-    viewer.backgroundLevel =
-        viewer.backgroundLevel == kBackgroundBlack ? kBackgroundGrey : kBackgroundBlack;
-    redraw();
-}
-
 void ViewerWindow::toggleFullScreen() {
     zoomStep(viewer, {ZoomStep::Op::Reset, std::nullopt});
-    if (!viewer.isFullScreen) {
-        // Set before the window changes, so the size and move handlers leave the normal
-        // rectangle alone.
-        viewer.isFullScreen = 1;
-        viewer.rectBeforeFullScreen = placement_->frameRect();
-        viewer.styleBeforeFullScreen = windowState();
-        placement_->enterFullScreen();
-        viewer.backgroundLevel = kBackgroundBlack;
-    } else {
-        placement_->leaveFullScreen(viewer.styleBeforeFullScreen);
-        viewer.backgroundLevel = kBackgroundGrey;
-        viewer.isFullScreen = 0;
-    }
+    placement_->toggleFullScreen(viewer);
+    viewer.backgroundLevel = viewer.isFullScreen ? kBackgroundBlack : kBackgroundGrey;
     updatePointer();
     redraw();
 }
@@ -286,28 +204,14 @@ void ViewerWindow::stopSlideshow() {
     updateTitle();
 }
 
-void ViewerWindow::toggleSlideshow() {
-    if (viewer.slideshowRunning)
-        stopSlideshow();
-    else
-        startSlideshow();
-}
-
 void ViewerWindow::deleteCurrentPicture() {
     const std::filesystem::path* path = currentPath(viewer);
     if (!path)
         return;
-    QMessageBox box(QMessageBox::Question, QString::fromUtf8(kConfirmCaption),
-                    QString::fromUtf8(kConfirmText), QMessageBox::Yes | QMessageBox::No, this);
-    box.setDefaultButton(QMessageBox::Yes);
-    if (box.exec() != QMessageBox::Yes)
+    if (!confirmDeletion(this))
         return;
-    // Only a file is ever removed: an empty folder that took the file's name since the
-    // listing stays where it is.
     view_->source().forget(*path);
-    std::error_code error;
-    if (!std::filesystem::is_directory(std::filesystem::symlink_status(*path, error)))
-        std::filesystem::remove(*path, error);
+    removePictureFile(*path);
     removeCurrentEntry(viewer);
     updateTitle();
     reloadCurrent();
@@ -332,16 +236,21 @@ void ViewerWindow::runCommand(CommandId command) {
     using Run = void (*)(ViewerWindow&);
     static constexpr std::pair<CommandId, Run> kCommands[] = {
         {ID_FULL_SCREEN_TOGGLE, [](ViewerWindow& w) { w.toggleFullScreen(); }},
-        {ID_ROTATE_LEFT, [](ViewerWindow& w) { w.renderPicture(1, kRotateLeft); }},
-        {ID_ROTATE_RIGHT, [](ViewerWindow& w) { w.renderPicture(1, kRotateRight); }},
-        {ID_NEXT, [](ViewerWindow& w) { w.showNext(); }},
-        {ID_PREVIOUS, [](ViewerWindow& w) { w.showPrevious(); }},
+        {ID_ROTATE_LEFT, [](ViewerWindow& w) { w.view_->render(1, kRotateLeft); }},
+        {ID_ROTATE_RIGHT, [](ViewerWindow& w) { w.view_->render(1, kRotateRight); }},
+        {ID_NEXT, [](ViewerWindow& w) { w.step(1); }},
+        {ID_PREVIOUS, [](ViewerWindow& w) { w.step(-1); }},
         {ID_ZOOM_IN, [](ViewerWindow& w) { w.zoomBy(ZoomStep::Op::In, w.cursor()); }},
         {ID_ZOOM_OUT, [](ViewerWindow& w) { w.zoomBy(ZoomStep::Op::Out, w.cursor()); }},
         {ID_DELETE, [](ViewerWindow& w) { w.deleteCurrentPicture(); }},
         {ID_OPEN_WITH, [](ViewerWindow&) { openWith(viewer); }},
-        {ID_SLIDESHOW_TOGGLE, [](ViewerWindow& w) { w.toggleSlideshow(); }},
-        {ID_BG_COLOR_TOGGLE, [](ViewerWindow& w) { w.toggleBackground(); }},
+        {ID_SLIDESHOW_TOGGLE,
+         [](ViewerWindow& w) { viewer.slideshowRunning ? w.stopSlideshow() : w.startSlideshow(); }},
+        {ID_BG_COLOR_TOGGLE,
+         [](ViewerWindow& w) {
+             viewer.backgroundLevel = viewer.backgroundLevel ? kBackgroundBlack : kBackgroundGrey;
+             w.redraw();
+         }},
         {ID_PROPERTIES, [](ViewerWindow&) { showProperties(viewer); }},
         {ID_PRINT, [](ViewerWindow&) { printPicture(viewer); }},
         {ID_WEBSITE, [](ViewerWindow&) { openWebSite(viewer); }},
@@ -354,17 +263,20 @@ void ViewerWindow::runCommand(CommandId command) {
 }
 
 std::optional<CursorPos> ViewerWindow::cursor() const {
-    const QPoint p = surface_->cursorDevicePos();
+    const QPoint p = surface_->devicePos(QCursor::pos());
     return CursorPos{p.x(), p.y()};
 }
 
-bool ViewerWindow::isNormalPlacement() const {
-    // Until the first paint the window is still being placed by the settings and shown by the
-    // window system, which may pass through a normal state on its way to maximised; the
-    // settings record their own rectangle.
-    if (!firstPaintDone_ || viewer.isFullScreen)
+// Keeps the rectangle of a window in its normal placement; returns whether it is. Until the
+// first paint the window is still being placed by the settings and shown by the window
+// system, which may pass through a normal state on its way to maximised; the settings record
+// their own rectangle.
+bool ViewerWindow::noteNormalPlacement() {
+    if (!firstPaintDone_ || viewer.isFullScreen ||
+        (windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen)))
         return false;
-    return !(windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen));
+    viewer.normalWindowRect = placement_->frameRect();
+    return true;
 }
 
 bool ViewerWindow::eventFilter(QObject* watched, QEvent* event) {
@@ -405,24 +317,16 @@ void ViewerWindow::pinch(QNativeGestureEvent* gesture) {
     if (gesture->gestureType() != Qt::ZoomNativeGesture)
         return;
     stopSlideshow();
-    const QPointF at = surface_->mapFrom(this, mapFromGlobal(gesture->globalPosition()));
-    const qreal ratio = surface_->devicePixelRatioF();
-    const CursorPos centre{static_cast<int32_t>(std::floor(at.x() * ratio)),
-                           static_cast<int32_t>(std::floor(at.y() * ratio))};
+    const QPoint centre = surface_->devicePos(gesture->globalPosition());
     const int steps = pinchSteps(pinchScale_, gesture->value());
     for (int i = 0; i < std::abs(steps); ++i)
-        zoomBy(steps > 0 ? ZoomStep::Op::In : ZoomStep::Op::Out, centre);
+        zoomBy(steps > 0 ? ZoomStep::Op::In : ZoomStep::Op::Out, CursorPos{centre.x(), centre.y()});
 }
 
 void ViewerWindow::keyPressEvent(QKeyEvent* event) {
     // Keys were acted on by the pre-filter; the dialog's own Enter and Esc handling must
     // not end the window.
     event->accept();
-}
-
-void ViewerWindow::resizeEvent(QResizeEvent* event) {
-    QDialog::resizeEvent(event);
-    onSizeChanged();
 }
 
 void ViewerWindow::changeEvent(QEvent* event) {
@@ -437,10 +341,10 @@ void ViewerWindow::changeEvent(QEvent* event) {
         QTimer::singleShot(0, this, [this] { placement_->settle(); });
 }
 
-void ViewerWindow::onSizeChanged() {
+void ViewerWindow::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
     stopSlideshow();
-    if (isNormalPlacement())
-        viewer.normalWindowRect = placement_->frameRect();
+    noteNormalPlacement();
     if (!firstPaintDone_) {
         // Before the first paint nothing is drawn, but the surface still covers the window.
         surface_->setGeometry(rect());
@@ -454,41 +358,24 @@ void ViewerWindow::onSizeChanged() {
 
 void ViewerWindow::moveEvent(QMoveEvent* event) {
     QDialog::moveEvent(event);
-    if (!isNormalPlacement())
-        return;
-    viewer.normalWindowRect = placement_->frameRect();
-    if (firstPaintDone_)
+    if (noteNormalPlacement())
         redraw();
 }
 
 void ViewerWindow::closeEvent(QCloseEvent* event) {
     const WindowRect rect = placement_->frameRect();
     stopSlideshow();
-    const Qt::WindowStates state = windowState();
-    if (!(state & Qt::WindowMinimized)) {
-        if (state & Qt::WindowMaximized)
-            saveSettings(viewer.normalWindowRect, 1, viewer.backgroundLevel);
-        else
-            saveSettings(rect, 0, viewer.backgroundLevel);
-    }
+    if (!isMinimized())
+        saveSettingsFile(
+            options_.settingsFile,
+            closingRecord(isMaximized(), rect, viewer.normalWindowRect, viewer.backgroundLevel));
     event->accept();
     done(QDialog::Rejected);
 }
 
 void ViewerWindow::contextMenuEvent(QContextMenuEvent* event) {
     stopSlideshow();
-    QMenu menu(this);
-    menu.setTitle(QString::fromUtf8(kContextMenuTitle));
-    for (const MenuItem& item : contextMenuItems()) {
-        if (item.command == ID_NONE) {
-            menu.addSeparator();
-            continue;
-        }
-        QAction* action = menu.addAction(QString::fromUtf8(item.text));
-        const CommandId command = item.command;
-        connect(action, &QAction::triggered, this, [this, command] { runCommand(command); });
-    }
-    menu.exec(event->globalPos());
+    popUpContextMenu(this, event->globalPos(), [this](CommandId command) { runCommand(command); });
 }
 
 void ViewerWindow::dragEnterEvent(QDragEnterEvent* event) {
@@ -497,28 +384,17 @@ void ViewerWindow::dragEnterEvent(QDragEnterEvent* event) {
 }
 
 void ViewerWindow::dropEvent(QDropEvent* event) {
-    for (const QUrl& url : event->mimeData()->urls()) {
-        if (url.isLocalFile()) {
-            event->acceptProposedAction();
-            openDroppedFile(localFileOf(url));
-            return;
-        }
+    if (const std::optional<std::filesystem::path> file = droppedFile(*event->mimeData())) {
+        event->acceptProposedAction();
+        openDroppedFile(*file);
     }
 }
 
 void ViewerWindow::loadSettings() {
     const SettingsLoad loaded = loadSettingsFile(options_.settingsFile);
-    if (loaded.placement) {
-        const QRect frame = onSomeScreen(toQRect(*loaded.placement));
-        placement_->place(frame);
-        viewer.normalWindowRect = toWindowRect(frame);
-    }
+    if (loaded.placement)
+        viewer.normalWindowRect = placement_->restore(*loaded.placement);
     if (loaded.maximise)
         setWindowState(windowState() | Qt::WindowMaximized);
     viewer.backgroundLevel = loaded.backgroundLevel;
-}
-
-void ViewerWindow::saveSettings(const WindowRect& rect, int maximised, int background) {
-    saveSettingsFile(options_.settingsFile, SettingsRecord{rect.left, rect.top, rect.right,
-                                                           rect.bottom, maximised, background});
 }

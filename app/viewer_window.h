@@ -46,15 +46,9 @@ class ViewerWindow : public QDialog {
     Slideshow* slideshow() const { return slideshow_; }
 
     // Operations the commands call; each ends in a render where the picture changes.
-    int renderPicture(int reload, int rotation);
-    int showNext();
-    int showPrevious();
-    void setTitleForCurrent();
-    void toggleBackground();
     void toggleFullScreen();
     void startSlideshow();
     void stopSlideshow();
-    void toggleSlideshow();
     void deleteCurrentPicture();
     void openDroppedFile(const std::filesystem::path& file);
     void runCommand(CommandId command);
@@ -84,12 +78,10 @@ class ViewerWindow : public QDialog {
     void layoutPictureControl(const QRect& area);
     void layoutToClientArea();
     void loadSettings();
-    void saveSettings(const WindowRect& rect, int maximised, int background);
-    void onSizeChanged();
     void handleInput(QEvent* event);
     void pinch(QNativeGestureEvent* gesture);
     std::optional<CursorPos> cursor() const;
-    bool isNormalPlacement() const;
+    bool noteNormalPlacement();
     int step(int travel);
     int reloadCurrent();
     void redraw();

@@ -7,6 +7,10 @@
 
 #include <algorithm>
 
+#include "app/viewer_state.h"
+
+namespace {
+
 WindowRect toWindowRect(const QRect& r) {
     return {r.left(), r.top(), r.left() + r.width(), r.top() + r.height()};
 }
@@ -15,6 +19,9 @@ QRect toQRect(const WindowRect& r) {
     return QRect(r.left, r.top, r.right - r.left, r.bottom - r.top);
 }
 
+// A stored rectangle is used as stored unless it lies on no screen at all (a monitor
+// unplugged since the last run): then it moves onto the primary screen, keeping its size,
+// so the window never opens where nobody can see it.
 QRect onSomeScreen(const QRect& stored) {
     for (const QScreen* screen : QGuiApplication::screens()) {
         if (screen->geometry().intersects(stored))
@@ -27,6 +34,8 @@ QRect onSomeScreen(const QRect& stored) {
     moved.moveTopLeft(primary->availableGeometry().topLeft());
     return moved;
 }
+
+}  // namespace
 
 WindowPlacement::WindowPlacement(QWidget& window, QSize minimumFrame)
     : window_(window), minimumFrame_(minimumFrame) {
@@ -59,6 +68,12 @@ void WindowPlacement::place(const QRect& frame) {
     placed_ = frame;
 }
 
+WindowRect WindowPlacement::restore(const WindowRect& stored) {
+    const QRect frame = onSomeScreen(toQRect(stored));
+    place(frame);
+    return toWindowRect(frame);
+}
+
 void WindowPlacement::settle() {
     noteMargins();
     if (!placed_ || (window_.windowState() &
@@ -70,17 +85,23 @@ void WindowPlacement::settle() {
     placed_.reset();
 }
 
-void WindowPlacement::enterFullScreen() {
+void WindowPlacement::toggleFullScreen(WindowState& state) {
+    if (state.isFullScreen) {
+        window_.setWindowState(state.styleBeforeFullScreen);
+        if (!(state.styleBeforeFullScreen & Qt::WindowMaximized))
+            window_.setGeometry(clientBeforeFullScreen_);
+        state.isFullScreen = 0;
+        return;
+    }
+    // Set before the window changes, so the size and move handlers leave the normal
+    // rectangle alone.
+    state.isFullScreen = 1;
+    state.rectBeforeFullScreen = frameRect();
+    state.styleBeforeFullScreen = window_.windowState();
     clientBeforeFullScreen_ = window_.geometry();
     // Full screen always covers the primary screen, whichever screen the window is on.
     if (QWindow* handle = window_.windowHandle())
         handle->setScreen(QGuiApplication::primaryScreen());
     window_.setWindowState((window_.windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized)) |
                            Qt::WindowFullScreen);
-}
-
-void WindowPlacement::leaveFullScreen(Qt::WindowStates before) {
-    window_.setWindowState(before);
-    if (!(before & Qt::WindowMaximized))
-        window_.setGeometry(clientBeforeFullScreen_);
 }

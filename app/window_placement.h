@@ -7,15 +7,9 @@
 
 #include "app/window_rect.h"
 
+struct WindowState;
+
 class QWidget;
-
-WindowRect toWindowRect(const QRect& r);
-QRect toQRect(const WindowRect& r);
-
-// A stored rectangle is used as stored unless it lies on no screen at all (a monitor
-// unplugged since the last run): then it moves onto the primary screen, keeping its size,
-// so the window never opens where nobody can see it.
-QRect onSomeScreen(const QRect& stored);
 
 // Where a top-level window is as the user sees it: its frame, title bar and borders included.
 // The frame is what is stored and placed, so a window closed in full screen comes back with
@@ -28,15 +22,16 @@ class WindowPlacement {
 
     WindowRect frameRect() const;
     void place(const QRect& frame);
+    // Places a stored frame, moved onto a screen when it lies on none; returns where it went.
+    WindowRect restore(const WindowRect& stored);
     // Places a frame asked for before the window was framed again, now that its margins are
     // known; a window maximised, minimised or full screen keeps it for its first restore.
     void settle();
     bool settling() const { return placed_.has_value(); }
 
     // Full screen covers the primary screen; leaving it gives the client area back exactly,
-    // its frame around it where it was.
-    void enterFullScreen();
-    void leaveFullScreen(Qt::WindowStates before);
+    // its frame around it where it was. Keeps the state's record of the mode.
+    void toggleFullScreen(WindowState& state);
 
   private:
     void noteMargins();

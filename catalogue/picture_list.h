@@ -50,6 +50,10 @@ void stepPrevious(PictureListState& list);
 // while the index lies outside the list, never the current entry, never one entry twice.
 std::vector<int32_t> neighbourIndices(const PictureListState& list, int32_t travel);
 
+// Deletes the file at path. Only a file is ever removed: an empty folder that took the file's
+// name since the listing stays where it is. Failures are silent.
+void removePictureFile(const std::filesystem::path& path);
+
 // Removes the current entry; the index then names the entry that followed it, 0 when the
 // removed one was last, or -1 when the list is empty. Does nothing while currentIndex lies
 // outside the list.
