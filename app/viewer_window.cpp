@@ -312,12 +312,21 @@ void ViewerWindow::toggleFullScreen() {
         clientBeforeFullScreen_ = geometry();
         viewer.styleBeforeFullScreen = windowState();
         // Full screen always covers the primary screen, whichever screen the window is on.
+        // Where screens are monitors of one desktop (X11) setScreen moves nothing and the
+        // window manager fills the monitor holding the window, so it is moved there first.
+        QScreen* primary = QGuiApplication::primaryScreen();
         if (QWindow* handle = windowHandle())
-            handle->setScreen(QGuiApplication::primaryScreen());
+            handle->setScreen(primary);
+        if (primary && !primary->geometry().contains(frameGeometry()))
+            move(primary->availableGeometry().topLeft());
         setWindowState((windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized)) |
                        Qt::WindowFullScreen);
         viewer.backgroundLevel = kBackgroundBlack;
     } else {
+        // A maximised window goes back to the screen it was maximised on, which need not be
+        // the primary.
+        if (viewer.styleBeforeFullScreen & Qt::WindowMaximized)
+            move(viewer.rectBeforeFullScreen.left, viewer.rectBeforeFullScreen.top);
         setWindowState(viewer.styleBeforeFullScreen);
         // The client area it had: its frame comes back around it, where it was.
         if (!(viewer.styleBeforeFullScreen & Qt::WindowMaximized))
