@@ -87,6 +87,10 @@ void WindowPlacement::settle() {
 
 void WindowPlacement::toggleFullScreen(WindowState& state) {
     if (state.isFullScreen) {
+        // A maximised window goes back to the screen it was maximised on, which need not be
+        // the primary.
+        if (state.styleBeforeFullScreen & Qt::WindowMaximized)
+            window_.move(state.rectBeforeFullScreen.left, state.rectBeforeFullScreen.top);
         window_.setWindowState(state.styleBeforeFullScreen);
         if (!(state.styleBeforeFullScreen & Qt::WindowMaximized))
             window_.setGeometry(clientBeforeFullScreen_);
@@ -100,8 +104,13 @@ void WindowPlacement::toggleFullScreen(WindowState& state) {
     state.styleBeforeFullScreen = window_.windowState();
     clientBeforeFullScreen_ = window_.geometry();
     // Full screen always covers the primary screen, whichever screen the window is on.
+    // Where screens are monitors of one desktop (X11) setScreen moves nothing and the window
+    // manager fills the monitor holding the window, so it is moved there first.
+    QScreen* primary = QGuiApplication::primaryScreen();
     if (QWindow* handle = window_.windowHandle())
-        handle->setScreen(QGuiApplication::primaryScreen());
+        handle->setScreen(primary);
+    if (primary && !primary->geometry().contains(window_.frameGeometry()))
+        window_.move(primary->availableGeometry().topLeft());
     window_.setWindowState((window_.windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized)) |
                            Qt::WindowFullScreen);
 }
