@@ -21,8 +21,8 @@ void PictureSurface::present() {
     repaint();
 }
 
-QPoint PictureSurface::cursorDevicePos() const {
-    const QPointF local = mapFromGlobal(QCursor::pos());
+QPoint PictureSurface::devicePos(QPointF global) const {
+    const QPointF local = mapFromGlobal(global);
     const qreal ratio = devicePixelRatioF();
     return {static_cast<int>(std::floor(local.x() * ratio)),
             static_cast<int>(std::floor(local.y() * ratio))};

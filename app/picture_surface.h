@@ -26,8 +26,8 @@ class PictureSurface : public QWidget, public RenderTarget {
     bool isPainting() const { return painting_; }
     // Grey of the pixels a resize uncovers before the next render.
     void setFillLevel(int level) { fillLevel_ = level; }
-    // Cursor position in surface device pixels.
-    QPoint cursorDevicePos() const;
+    // A point of the screen in surface device pixels (the cursor's: QCursor::pos()).
+    QPoint devicePos(QPointF global) const;
 
   protected:
     void paintEvent(QPaintEvent* event) override;

@@ -292,3 +292,9 @@ bool saveSettingsFile(const std::filesystem::path& file, const SettingsRecord& r
         return false;
     }
 }
+
+SettingsRecord closingRecord(bool maximised, const WindowRect& frame, const WindowRect& normal,
+                             int32_t background) {
+    const WindowRect& kept = maximised ? normal : frame;
+    return {kept.left, kept.top, kept.right, kept.bottom, maximised ? 1 : 0, background};
+}

@@ -37,6 +37,11 @@ struct SettingsLoad {
     int32_t backgroundLevel = 250;
 };
 
+// The record a window closing now writes: a maximised window keeps the rectangle it had
+// before it was maximised, any other its frame as it is.
+SettingsRecord closingRecord(bool maximised, const WindowRect& frame, const WindowRect& normal,
+                             int32_t background);
+
 // The file name inside a folder, appended as text: an empty folder gives "/quillmere.settings",
 // as it did for a program path without a folder.
 std::filesystem::path settingsFilePath(const std::filesystem::path& folder);

@@ -2,39 +2,29 @@
 
 #include <QContextMenuEvent>
 #include <QDropEvent>
-#include <QGuiApplication>
 #include <QIcon>
-#include <QKeyEvent>
-#include <QMenu>
-#include <QMessageBox>
 #include <QMimeData>
 #include <QNativeGestureEvent>
-#include <QScreen>
 #include <QTimer>
-#include <QUrl>
-#include <QWindow>
-
-#include <cmath>
-#include <system_error>
 
 #include "app/about_dialog.h"
+#include "app/delete_confirmation.h"
 #include "app/dpi.h"
 #include "app/picture_surface.h"
+#include "app/picture_view.h"
 #include "app/pointer_look.h"
 #include "app/settings_file.h"
 #include "app/step_hold.h"
 #include "app/viewer_state.h"
-#include "catalogue/folder_scan.h"
+#include "app/window_input.h"
+#include "app/window_placement.h"
 #include "catalogue/picture_list.h"
-#include "commands/context_menu.h"
-#include "commands/key_table.h"
+#include "commands/input_map.h"
 #include "commands/shell_actions.h"
 #include "commands/slideshow.h"
-#include "platform/keyboard_layout.h"
 #include "platform/print_job.h"
 #include "render/render_pipeline.h"
 #include "render/source/picture_source.h"
-#include "render/source/prefetcher.h"
 #include "resources/product.h"
 
 namespace {
@@ -51,75 +41,27 @@ constexpr int kFirstPaintFallbackMs = 400;
 
 constexpr char kTitlePrefix[] = "Quillmere - ";
 constexpr char kSlideshowTitle[] = "Quillmere - Running Slideshow";
-constexpr char kConfirmCaption[] = "Please Confirm";
-constexpr char kConfirmText[] = "This will permanently delete current image. Are you sure?";
-
-WindowRect toWindowRect(const QRect& r) {
-    return {r.left(), r.top(), r.left() + r.width(), r.top() + r.height()};
-}
-
-QRect toQRect(const WindowRect& r) {
-    return QRect(r.left, r.top, r.right - r.left, r.bottom - r.top);
-}
-
-// The path of a dropped URL as the file system's bytes: names that are not valid UTF-8
-// survive, which a trip through QString would not guarantee.
-std::filesystem::path localFileOf(const QUrl& url) {
-    const QByteArray encoded = url.path(QUrl::FullyEncoded).toLatin1();
-    return std::filesystem::path(QByteArray::fromPercentEncoding(encoded).toStdString());
-}
-
-// A stored rectangle is used as stored unless it lies on no screen at all (a monitor
-// unplugged since the last run): then it moves onto the primary screen, keeping its size,
-// so the window never opens where nobody can see it.
-QRect onSomeScreen(const QRect& stored) {
-    for (const QScreen* screen : QGuiApplication::screens()) {
-        if (screen->geometry().intersects(stored))
-            return stored;
-    }
-    const QScreen* primary = QGuiApplication::primaryScreen();
-    if (!primary)
-        return stored;
-    QRect moved = stored;
-    moved.moveTopLeft(primary->availableGeometry().topLeft());
-    return moved;
-}
 
 }  // namespace
 
 ViewerWindow::ViewerWindow(ViewerOptions options, QWidget* parent)
     : QDialog(parent), options_(std::move(options)) {
-    source_ = new PictureSource(options_.prefetcher, this);
     // Printed as the screen shows it after a reload, through the viewer's own decoders.
     setPrintPictureSource([](const std::string& path) {
         return uprightPicture(std::filesystem::path(path), kPrintArea);
     });
-    connect(source_, &PictureSource::pictureArrived, this, &ViewerWindow::onPictureArrived);
-    connect(source_, &PictureSource::detailArrived, this, [this] {
-        if (!viewer.pending.active)
-            renderPicture(1, kRotateNone);
-    });
-    // One window per process: a new one starts from the state a fresh process has.
-    viewer = ViewerState{};
-    blankTimer_.setSingleShot(true);
-    connect(&blankTimer_, &QTimer::timeout, this, [this] {
-        // Nothing of the new picture yet: never the old one under the new title any longer.
-        if (viewer.pending.active)
-            fillBackground(viewer, surface_);
-    });
-    hold_ = new StepHold(
-        kStepWaitMs, [] { return viewer.pending.active; }, this);
-
     setWindowTitle(QString::fromUtf8(product::kName));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
     setAcceptDrops(true);
     setFocusPolicy(Qt::StrongFocus);
     setWindowIcon(QIcon(QString::fromUtf8(product::kIconResource)));
-    setMinimumSize(ScaleX(kMinimumWidth), ScaleY(kMinimumHeight));
+    placement_ = std::make_unique<WindowPlacement>(
+        *this, QSize(ScaleX(kMinimumWidth), ScaleY(kMinimumHeight)));
     resize(kTemplateWidth, kTemplateHeight);
 
     surface_ = new PictureSurface(this);
+    view_ = new PictureView(surface_, options_.prefetcher, this);
     surface_->setGeometry(rect());
     surface_->installEventFilter(this);
     surface_->setMouseTracking(true);
@@ -127,10 +69,11 @@ ViewerWindow::ViewerWindow(ViewerOptions options, QWidget* parent)
     installEventFilter(this);
     slideshow_ = new Slideshow(
         [this] {
-            showNext();
+            step(1);
             return !busy();
         },
         this);
+    connect(view_, &PictureView::settled, slideshow_, &Slideshow::stepSettled);
     surface_->setFirstPaintHook([this] { onFirstPaint(); });
 
     OnInitDialog();
@@ -139,20 +82,10 @@ ViewerWindow::ViewerWindow(ViewerOptions options, QWidget* parent)
 ViewerWindow::~ViewerWindow() = default;
 
 void ViewerWindow::OnInitDialog() {
+    // One window per process: a new one starts from the state a fresh process has.
+    viewer = ViewerState{};
     firstPaintDone_ = 0;
-    viewer.normalWindowRect = {200, 200, 768, 536};
-    viewer.currentIndex = 0;
     openPicture(viewer, options_.commandLinePath, options_.programFolder);
-    viewer.backgroundLevel = kBackgroundGrey;
-    viewer.isFullScreen = 0;
-    viewer.loadFailed = 0;
-    viewer.zoomFactor = 1.0f;
-    viewer.panX = 0.0f;
-    viewer.panY = 0.0f;
-    viewer.isDragging = 0;
-    viewer.zoomAnchorX = 0;
-    viewer.zoomAnchorY = 0;
-    viewer.slideshowRunning = 0;
     loadSettings();
 }
 
@@ -173,17 +106,18 @@ void ViewerWindow::onFirstPaint() {
         return;
     firstPaintDone_ = 1;
     // By now the window system has framed the window: its frame goes where it was asked to.
-    settlePlacedFrame();
+    placement_->settle();
     layoutToClientArea();
-    if (!viewer.slideshowRunning && !viewer.pictureList.empty())
-        setTitleForCurrent();
-    renderPicture(0, kRotateNone);
+    updateTitle();
+    reloadCurrent();
 }
 
-void ViewerWindow::layoutPictureControl(int left, int top, int right, int bottom) {
+// area is in 96-DPI pixels, as the dialog template lays the control out.
+void ViewerWindow::layoutPictureControl(const QRect& area) {
     if (!surface_)
         return;
-    surface_->setGeometry(ScaleX(left), ScaleY(top), ScaleX(right), ScaleY(bottom));
+    surface_->setGeometry(ScaleX(area.left()), ScaleY(area.top()), ScaleX(area.width()),
+                          ScaleY(area.height()));
     // Laid out from within the surface's first paint, the whole surface is being painted.
     if (!surface_->isPainting())
         surface_->update();
@@ -191,145 +125,63 @@ void ViewerWindow::layoutPictureControl(int left, int top, int right, int bottom
 
 void ViewerWindow::layoutToClientArea() {
     const QRect client = rect();
-    layoutPictureControl(UnscaleX(client.left()), UnscaleY(client.top()),
-                         UnscaleX(client.right() + 1), UnscaleY(client.bottom() + 1));
+    layoutPictureControl(
+        QRect(QPoint(UnscaleX(client.left()), UnscaleY(client.top())),
+              QPoint(UnscaleX(client.right() + 1) - 1, UnscaleY(client.bottom() + 1) - 1)));
 }
 
 Prefetcher& ViewerWindow::prefetcher() const {
-    return source_->prefetcher();
+    return view_->source().prefetcher();
 }
 
-QSize ViewerWindow::surfaceSize() const {
-    const QImage* pixels = surface_->surfacePixels();
-    return pixels ? pixels->size() : QSize();
+int ViewerWindow::reloadCurrent() {
+    return view_->render(0, kRotateNone);
 }
 
-// A reload never waits for a decode: the picture is taken at once when a worker has it
-// ready, else the reload stays pending (nothing is drawn, turns wait) until it arrives.
-int ViewerWindow::renderPicture(int reload, int rotation) {
-    surface_->setFillLevel(viewer.backgroundLevel & 0xFF);
-    if (reload != 0 || currentPath(viewer) == nullptr)
-        return ::renderPicture(currentPath(viewer), viewer, surface_, reload, rotation, {},
-                               &source_->detail());
-    // The shown picture is freed by a worker, so the step doesn't wait for its memory.
-    source_->release(std::move(viewer.currentPicture));
-    source_->detail().clear();
-    beginPendingReload(currentPath(viewer), viewer);
-    const QSize size = surfaceSize();
-    std::optional<PreparedPicture> ready = source_->current(
-        currentPath(viewer), neighbourPaths(viewer, travel_), size.width(), size.height());
-    if (!ready) {
-        blankTimer_.start(kBlankAfterMs);
-        return -1;
-    }
-    const int result = finishPendingReload(currentPath(viewer), viewer, surface_, std::move(*ready),
-                                           &source_->detail());
-    pictureSettled();
-    return result;
-}
-
-void ViewerWindow::onPictureArrived(const std::filesystem::path& file) {
-    if (viewer.pending.active && viewer.pending.file == file)
-        takeIfArrived();
-}
-
-// Asks again for the pending picture, for the surface as it is now.
-void ViewerWindow::takeIfArrived() {
-    const QSize size = surfaceSize();
-    std::optional<PreparedPicture> result = source_->current(
-        currentPath(viewer), neighbourPaths(viewer, travel_), size.width(), size.height());
-    // Nothing means the file changed since it was read: it is being decoded again.
-    if (!result)
-        return;
-    finishPendingReload(currentPath(viewer), viewer, surface_, std::move(*result),
-                        &source_->detail());
-    pictureSettled();
-}
-
-// The current picture is drawn or failed: its neighbours decode next, the step waiting for it
-// goes on, and the slideshow's pause begins.
-void ViewerWindow::pictureSettled() {
-    blankTimer_.stop();
-    const QSize size = surfaceSize();
-    source_->shown(currentPath(viewer), neighbourPaths(viewer, travel_), size.width(),
-                   size.height());
-    hold_->release();
-    slideshow_->stepSettled();
+void ViewerWindow::redraw() {
+    view_->redraw();
 }
 
 bool ViewerWindow::busy() const {
-    return viewer.pending.active || hold_->holding();
+    return view_->busy();
 }
 
 void ViewerWindow::updatePointer() {
     pointer_->update(viewer.isDragging != 0, viewer.isFullScreen || viewer.slideshowRunning);
 }
 
-void ViewerWindow::zoomBy(ZoomStep::Op op) {
-    zoomStep(viewer, {op, cursor()});
-    renderPicture(1, kRotateNone);
+void ViewerWindow::zoomBy(ZoomStep::Op op, std::optional<CursorPos> at) {
+    zoomStep(viewer, {op, at});
+    redraw();
 }
 
-void ViewerWindow::setTitleForCurrent() {
+// The title names the current picture, except while the slideshow's title stands.
+void ViewerWindow::updateTitle() {
     const std::filesystem::path* path = currentPath(viewer);
-    if (!path)
-        return;
-    setWindowTitle(QString::fromUtf8(kTitlePrefix) + QString::fromStdString(titleFileName(*path)));
+    if (!viewer.slideshowRunning && path)
+        setWindowTitle(QString::fromUtf8(kTitlePrefix) +
+                       QString::fromStdString(titleFileName(*path)));
 }
 
-int ViewerWindow::showNext() {
-    if (hold_->holdStep([this] { showNext(); }))
+int ViewerWindow::step(int travel) {
+    if (view_->hold().holdStep([this, travel] { step(travel); }))
         return -1;
-    travel_ = 1;
+    view_->setTravel(travel);
     viewer.zoomFactor = 1.0f;
-    stepNext(viewer);
-    if (!viewer.slideshowRunning && !viewer.pictureList.empty())
-        setTitleForCurrent();
-    return renderPicture(0, kRotateNone);
-}
-
-int ViewerWindow::showPrevious() {
-    if (hold_->holdStep([this] { showPrevious(); }))
-        return -1;
-    travel_ = -1;
-    viewer.zoomFactor = 1.0f;
-    stepPrevious(viewer);
-    if (!viewer.slideshowRunning && !viewer.pictureList.empty())
-        setTitleForCurrent();
-    return renderPicture(0, kRotateNone);
-}
-
-void ViewerWindow::toggleBackground() {
-    viewer.backgroundLevel =
-        viewer.backgroundLevel == kBackgroundBlack ? kBackgroundGrey : kBackgroundBlack;
-    renderPicture(1, kRotateNone);
+    if (travel > 0)
+        stepNext(viewer);
+    else
+        stepPrevious(viewer);
+    updateTitle();
+    return reloadCurrent();
 }
 
 void ViewerWindow::toggleFullScreen() {
     zoomStep(viewer, {ZoomStep::Op::Reset, std::nullopt});
-    if (!viewer.isFullScreen) {
-        // Set before the window changes, so the size and move handlers leave the normal
-        // rectangle alone.
-        viewer.isFullScreen = 1;
-        viewer.rectBeforeFullScreen = windowRect();
-        clientBeforeFullScreen_ = geometry();
-        viewer.styleBeforeFullScreen = windowState();
-        // Full screen always covers the primary screen, whichever screen the window is on.
-        if (QWindow* handle = windowHandle())
-            handle->setScreen(QGuiApplication::primaryScreen());
-        setWindowState((windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized)) |
-                       Qt::WindowFullScreen);
-        viewer.backgroundLevel = kBackgroundBlack;
-    } else {
-        setWindowState(viewer.styleBeforeFullScreen);
-        // The client area it had: its frame comes back around it, where it was.
-        if (!(viewer.styleBeforeFullScreen & Qt::WindowMaximized))
-            setGeometry(clientBeforeFullScreen_);
-        viewer.backgroundLevel = kBackgroundGrey;
-        viewer.isFullScreen = 0;
-    }
+    placement_->toggleFullScreen(viewer);
+    viewer.backgroundLevel = viewer.isFullScreen ? kBackgroundBlack : kBackgroundGrey;
     updatePointer();
-    renderPicture(1, kRotateNone);
+    redraw();
 }
 
 void ViewerWindow::startSlideshow() {
@@ -349,255 +201,126 @@ void ViewerWindow::stopSlideshow() {
     viewer.slideshowRunning = 0;
     slideshow_->stop();
     updatePointer();
-    if (!viewer.pictureList.empty())
-        setTitleForCurrent();
-}
-
-void ViewerWindow::toggleSlideshow() {
-    if (viewer.slideshowRunning)
-        stopSlideshow();
-    else
-        startSlideshow();
+    updateTitle();
 }
 
 void ViewerWindow::deleteCurrentPicture() {
     const std::filesystem::path* path = currentPath(viewer);
     if (!path)
         return;
-    QMessageBox box(QMessageBox::Question, QString::fromUtf8(kConfirmCaption),
-                    QString::fromUtf8(kConfirmText), QMessageBox::Yes | QMessageBox::No, this);
-    box.setDefaultButton(QMessageBox::Yes);
-    if (box.exec() != QMessageBox::Yes)
+    if (!confirmDeletion(this))
         return;
-    // Only a file is ever removed: an empty folder that took the file's name since the
-    // listing stays where it is.
-    source_->forget(*path);
-    std::error_code error;
-    if (!std::filesystem::is_directory(std::filesystem::symlink_status(*path, error)))
-        std::filesystem::remove(*path, error);
+    view_->source().forget(*path);
+    removePictureFile(*path);
     removeCurrentEntry(viewer);
-    if (!viewer.slideshowRunning && !viewer.pictureList.empty())
-        setTitleForCurrent();
-    renderPicture(0, kRotateNone);
+    updateTitle();
+    reloadCurrent();
 }
 
 void ViewerWindow::openDroppedFile(const std::filesystem::path& file) {
     // A dropped file that is not among its folder's pictures leaves the index as it was; only
     // an index outside the new list goes to the first picture, so it always lies in the list.
-    source_->clear();
+    view_->source().clear();
     openPicture(viewer, file, options_.programFolder);
     if (currentPath(viewer) == nullptr)
         viewer.currentIndex = 0;
     viewer.zoomFactor = 1.0f;
-    if (!viewer.slideshowRunning) {
-        if (viewer.pictureList.empty())
-            setWindowTitle(QString::fromUtf8(product::kName));
-        else
-            setTitleForCurrent();
-    }
-    renderPicture(0, kRotateNone);
+    if (!viewer.slideshowRunning && viewer.pictureList.empty())
+        setWindowTitle(QString::fromUtf8(product::kName));
+    updateTitle();
+    reloadCurrent();
 }
 
+// Every command reaches its handler through this one table, from a key and a menu item alike.
 void ViewerWindow::runCommand(CommandId command) {
-    switch (command) {
-        case ID_FULL_SCREEN_TOGGLE:
-            toggleFullScreen();
-            break;
-        case ID_ROTATE_LEFT:
-            renderPicture(1, kRotateLeft);
-            break;
-        case ID_ROTATE_RIGHT:
-            renderPicture(1, kRotateRight);
-            break;
-        case ID_NEXT:
-            showNext();
-            break;
-        case ID_PREVIOUS:
-            showPrevious();
-            break;
-        case ID_ZOOM_IN:
-            zoomBy(ZoomStep::Op::In);
-            break;
-        case ID_ZOOM_OUT:
-            zoomBy(ZoomStep::Op::Out);
-            break;
-        case ID_DELETE:
-            deleteCurrentPicture();
-            break;
-        case ID_OPEN_WITH:
-            openWith(viewer);
-            break;
-        case ID_SLIDESHOW_TOGGLE:
-            toggleSlideshow();
-            break;
-        case ID_BG_COLOR_TOGGLE:
-            toggleBackground();
-            break;
-        case ID_PROPERTIES:
-            showProperties(viewer);
-            break;
-        case ID_PRINT:
-            printPicture(viewer);
-            break;
-        case ID_WEBSITE:
-            openWebSite(viewer);
-            break;
-        case ID_ABOUT: {
-            AboutDialog about(this);
-            about.exec();
-            break;
-        }
-        case ID_NONE:
-            break;
+    using Run = void (*)(ViewerWindow&);
+    static constexpr std::pair<CommandId, Run> kCommands[] = {
+        {ID_FULL_SCREEN_TOGGLE, [](ViewerWindow& w) { w.toggleFullScreen(); }},
+        {ID_ROTATE_LEFT, [](ViewerWindow& w) { w.view_->render(1, kRotateLeft); }},
+        {ID_ROTATE_RIGHT, [](ViewerWindow& w) { w.view_->render(1, kRotateRight); }},
+        {ID_NEXT, [](ViewerWindow& w) { w.step(1); }},
+        {ID_PREVIOUS, [](ViewerWindow& w) { w.step(-1); }},
+        {ID_ZOOM_IN, [](ViewerWindow& w) { w.zoomBy(ZoomStep::Op::In, w.cursor()); }},
+        {ID_ZOOM_OUT, [](ViewerWindow& w) { w.zoomBy(ZoomStep::Op::Out, w.cursor()); }},
+        {ID_DELETE, [](ViewerWindow& w) { w.deleteCurrentPicture(); }},
+        {ID_OPEN_WITH, [](ViewerWindow&) { openWith(viewer); }},
+        {ID_SLIDESHOW_TOGGLE,
+         [](ViewerWindow& w) { viewer.slideshowRunning ? w.stopSlideshow() : w.startSlideshow(); }},
+        {ID_BG_COLOR_TOGGLE,
+         [](ViewerWindow& w) {
+             viewer.backgroundLevel = viewer.backgroundLevel ? kBackgroundBlack : kBackgroundGrey;
+             w.redraw();
+         }},
+        {ID_PROPERTIES, [](ViewerWindow&) { showProperties(viewer); }},
+        {ID_PRINT, [](ViewerWindow&) { printPicture(viewer); }},
+        {ID_WEBSITE, [](ViewerWindow&) { openWebSite(viewer); }},
+        {ID_ABOUT, [](ViewerWindow& w) { AboutDialog(&w).exec(); }},
+    };
+    for (const auto& [id, run] : kCommands) {
+        if (id == command)
+            return run(*this);
     }
 }
 
 std::optional<CursorPos> ViewerWindow::cursor() const {
-    const QPoint p = surface_->cursorDevicePos();
+    const QPoint p = surface_->devicePos(QCursor::pos());
     return CursorPos{p.x(), p.y()};
 }
 
-// The window rectangle is the frame's, title bar and borders included, in screen pixels:
-// what the user sees and grabs, so a window closed in full screen comes back with its title
-// bar on the screen.
-WindowRect ViewerWindow::windowRect() const {
-    return toWindowRect(frameGeometry());
-}
-
-// Notes the frame's margins while the window system shows them: a window in full screen, or
-// not framed yet, has none, and a frame placed then takes the last ones seen.
-void ViewerWindow::noteFrameMargins() {
-    const QRect frame = frameGeometry();
-    const QRect client = geometry();
-    if (frame == client || isFullScreen())
-        return;
-    frameMargins_ = QMargins(client.left() - frame.left(), client.top() - frame.top(),
-                             frame.right() - client.right(), frame.bottom() - client.bottom());
-    // The smallest window is the smallest frame.
-    setMinimumSize(
-        std::max(0, ScaleX(kMinimumWidth) - frameMargins_.left() - frameMargins_.right()),
-        std::max(0, ScaleY(kMinimumHeight) - frameMargins_.top() - frameMargins_.bottom()));
-}
-
-// Places the window so that its frame covers frame. Before the window system has framed the
-// window its margins are not known: the frame is placed again once they are (placedFrame_).
-void ViewerWindow::placeFrame(const QRect& frame) {
-    noteFrameMargins();
-    const QMargins& m = frameMargins_;
-    resize(frame.width() - m.left() - m.right(), frame.height() - m.top() - m.bottom());
-    move(frame.topLeft());  // a window's position is its frame's
-    placedFrame_ = frame;
-}
-
-// A window started maximised is settled when it is first restored.
-void ViewerWindow::settlePlacedFrame() {
-    noteFrameMargins();
-    if (!placedFrame_ ||
-        (windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen | Qt::WindowMinimized)))
-        return;
-    const QRect frame = *placedFrame_;
-    placedFrame_.reset();
-    if (frameGeometry() != frame)
-        placeFrame(frame);
-    placedFrame_.reset();
-}
-
-bool ViewerWindow::isNormalPlacement() const {
-    // Until the first paint the window is still being placed by the settings and shown by the
-    // window system, which may pass through a normal state on its way to maximised; the
-    // settings record their own rectangle.
-    if (!firstPaintDone_ || viewer.isFullScreen)
+// Keeps the rectangle of a window in its normal placement; returns whether it is. Until the
+// first paint the window is still being placed by the settings and shown by the window
+// system, which may pass through a normal state on its way to maximised; the settings record
+// their own rectangle.
+bool ViewerWindow::noteNormalPlacement() {
+    if (!firstPaintDone_ || viewer.isFullScreen ||
+        (windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen)))
         return false;
-    return !(windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen));
+    viewer.normalWindowRect = placement_->frameRect();
+    return true;
 }
 
 bool ViewerWindow::eventFilter(QObject* watched, QEvent* event) {
-    if ((watched == this || watched == surface_) && !hold_->holdInput(watched, event))
+    if ((watched == this || watched == surface_) && !view_->hold().holdInput(watched, event))
         handleInput(event);
     // The pre-filter never consumes: every event goes on to its normal handler.
     return false;
 }
 
-bool ViewerWindow::handleInput(QEvent* event) {
-    switch (event->type()) {
-        case QEvent::KeyPress: {
-            const auto* press = static_cast<QKeyEvent*>(event);
-            const int key = bindingKey(press->key(), usLetterAtScanCode(press->nativeScanCode()));
-            if (keyStopsSlideshow(key))
-                stopSlideshow();
-            const KeyBinding* binding = findKeyBinding(key);
-            if (binding && (!binding->onlyInFullScreen || viewer.isFullScreen))
-                runCommand(binding->command);
-            return true;
-        }
-        case QEvent::MouseButtonPress:
-            if (static_cast<QMouseEvent*>(event)->button() != Qt::LeftButton)
-                return false;
-            stopSlideshow();
-            zoomStep(viewer, {ZoomStep::Op::BeginDrag, cursor()});
-            updatePointer();
-            return true;
-        case QEvent::MouseButtonDblClick:
-            if (static_cast<QMouseEvent*>(event)->button() != Qt::LeftButton)
-                return false;
-            zoomBy(ZoomStep::Op::Toggle);
-            return true;
-        case QEvent::MouseButtonRelease:
-            // Released anywhere, the drag ends: the grab delivers the release here even when
-            // the cursor has left the window.
-            if (static_cast<QMouseEvent*>(event)->button() != Qt::LeftButton)
-                return false;
-            zoomStep(viewer, {ZoomStep::Op::EndDrag, std::nullopt});
-            updatePointer();
-            return true;
-        case QEvent::MouseMove:
-            pointer_->moved();
-            if (!viewer.isDragging)
-                return false;
-            stopSlideshow();
-            zoomBy(ZoomStep::Op::DragTo);
-            return true;
-        case QEvent::Wheel: {
-            // Only the vertical wheel zooms: a sideways scroll, a tilted wheel or a touchpad's
-            // sideways swipe does nothing at all.
-            const int delta = static_cast<QWheelEvent*>(event)->angleDelta().y();
-            if (delta == 0)
-                return false;
-            stopSlideshow();
-            // One step per event whatever its size, forward zooming in.
-            zoomBy(delta > 0 ? ZoomStep::Op::In : ZoomStep::Op::Out);
-            return true;
-        }
-        case QEvent::NativeGesture:
-            return pinch(static_cast<QNativeGestureEvent*>(event));
-        default:
-            return false;
-    }
+// Asks the input map what an input does and carries it out.
+void ViewerWindow::handleInput(QEvent* event) {
+    if (event->type() == QEvent::NativeGesture)
+        return pinch(static_cast<QNativeGestureEvent*>(event));
+    if (event->type() == QEvent::MouseMove)
+        pointer_->moved();
+    const std::optional<Input> input = inputOf(event);
+    if (!input)
+        return;
+    const InputDecision decision =
+        decideInput(*input, {viewer.isFullScreen != 0, viewer.isDragging != 0});
+    if (decision.stopSlideshow)
+        stopSlideshow();
+    if (decision.command != ID_NONE)
+        runCommand(decision.command);
+    if (!decision.zoom)
+        return;
+    if (decision.redraw)
+        return zoomBy(*decision.zoom, cursor());
+    zoomStep(viewer, {*decision.zoom, cursor()});
+    updatePointer();
 }
 
-// A touchpad pinch zooms in the wheel's steps, one for each kPinchStep of scale the fingers
-// have added or taken away, about the point between them.
-bool ViewerWindow::pinch(QNativeGestureEvent* gesture) {
+// A touchpad pinch zooms in the wheel's steps about the point between the fingers.
+void ViewerWindow::pinch(QNativeGestureEvent* gesture) {
     if (gesture->gestureType() == Qt::BeginNativeGesture ||
-        gesture->gestureType() == Qt::EndNativeGesture) {
+        gesture->gestureType() == Qt::EndNativeGesture)
         pinchScale_ = 0.0;
-        return false;
-    }
     if (gesture->gestureType() != Qt::ZoomNativeGesture)
-        return false;
+        return;
     stopSlideshow();
-    pinchScale_ += gesture->value();
-    const QPointF at = surface_->mapFrom(this, mapFromGlobal(gesture->globalPosition()));
-    const qreal ratio = surface_->devicePixelRatioF();
-    const CursorPos centre{static_cast<int32_t>(std::floor(at.x() * ratio)),
-                           static_cast<int32_t>(std::floor(at.y() * ratio))};
-    while (std::abs(pinchScale_) >= kPinchStep) {
-        const bool in = pinchScale_ > 0;
-        pinchScale_ -= in ? kPinchStep : -kPinchStep;
-        zoomStep(viewer, {in ? ZoomStep::Op::In : ZoomStep::Op::Out, centre});
-        renderPicture(1, kRotateNone);
-    }
-    return true;
+    const QPoint centre = surface_->devicePos(gesture->globalPosition());
+    const int steps = pinchSteps(pinchScale_, gesture->value());
+    for (int i = 0; i < std::abs(steps); ++i)
+        zoomBy(steps > 0 ? ZoomStep::Op::In : ZoomStep::Op::Out, CursorPos{centre.x(), centre.y()});
 }
 
 void ViewerWindow::keyPressEvent(QKeyEvent* event) {
@@ -606,78 +329,53 @@ void ViewerWindow::keyPressEvent(QKeyEvent* event) {
     event->accept();
 }
 
-void ViewerWindow::resizeEvent(QResizeEvent* event) {
-    QDialog::resizeEvent(event);
-    onSizeChanged();
-}
-
 void ViewerWindow::changeEvent(QEvent* event) {
     QDialog::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange)
+        return;
     // Minimising changes no widget size here, but it is a size change all the same.
-    if (event->type() == QEvent::WindowStateChange && isMinimized())
+    if (isMinimized())
         stopSlideshow();
     // The restored geometry comes after the change of state.
-    if (event->type() == QEvent::WindowStateChange && placedFrame_ && firstPaintDone_)
-        QTimer::singleShot(0, this, &ViewerWindow::settlePlacedFrame);
+    if (placement_->settling() && firstPaintDone_)
+        QTimer::singleShot(0, this, [this] { placement_->settle(); });
 }
 
-void ViewerWindow::onSizeChanged() {
+void ViewerWindow::resizeEvent(QResizeEvent* event) {
+    QDialog::resizeEvent(event);
     stopSlideshow();
-    if (isNormalPlacement())
-        viewer.normalWindowRect = windowRect();
-    if (firstPaintDone_) {
-        layoutToClientArea();
-        zoomStep(viewer, {ZoomStep::Op::Reset, std::nullopt});
-        renderPicture(1, kRotateNone);
-        // Pictures fitted ahead for the old size are fitted again for the new one.
-        if (viewer.pending.active)
-            takeIfArrived();
-        else
-            source_->shown(currentPath(viewer), neighbourPaths(viewer, travel_),
-                           surfaceSize().width(), surfaceSize().height());
-    } else {
+    noteNormalPlacement();
+    if (!firstPaintDone_) {
         // Before the first paint nothing is drawn, but the surface still covers the window.
         surface_->setGeometry(rect());
+        return;
     }
+    layoutToClientArea();
+    zoomStep(viewer, {ZoomStep::Op::Reset, std::nullopt});
+    redraw();
+    view_->surfaceResized();
 }
 
 void ViewerWindow::moveEvent(QMoveEvent* event) {
     QDialog::moveEvent(event);
-    if (!isNormalPlacement())
-        return;
-    viewer.normalWindowRect = windowRect();
-    if (firstPaintDone_)
-        renderPicture(1, kRotateNone);
+    if (noteNormalPlacement())
+        redraw();
 }
 
 void ViewerWindow::closeEvent(QCloseEvent* event) {
-    const WindowRect rect = windowRect();
+    const WindowRect rect = placement_->frameRect();
     stopSlideshow();
-    const Qt::WindowStates state = windowState();
-    if (!(state & Qt::WindowMinimized)) {
-        if (state & Qt::WindowMaximized)
-            saveSettings(viewer.normalWindowRect, 1, viewer.backgroundLevel);
-        else
-            saveSettings(rect, 0, viewer.backgroundLevel);
-    }
+    if (!isMinimized())
+        saveSettingsFile(
+            options_.settingsFile,
+            closingRecord(isMaximized(), rect, viewer.normalWindowRect, viewer.backgroundLevel));
     event->accept();
     done(QDialog::Rejected);
 }
 
 void ViewerWindow::contextMenuEvent(QContextMenuEvent* event) {
     stopSlideshow();
-    QMenu menu(this);
-    menu.setTitle(QString::fromUtf8(kContextMenuTitle));
-    for (const MenuItem& item : contextMenuItems()) {
-        if (item.command == ID_NONE) {
-            menu.addSeparator();
-            continue;
-        }
-        QAction* action = menu.addAction(QString::fromUtf8(item.text));
-        const CommandId command = item.command;
-        connect(action, &QAction::triggered, this, [this, command] { runCommand(command); });
-    }
-    menu.exec(event->globalPos());
+    popUpContextMenu(this, event->globalPos(), [this](CommandId command) { runCommand(command); });
 }
 
 void ViewerWindow::dragEnterEvent(QDragEnterEvent* event) {
@@ -686,28 +384,17 @@ void ViewerWindow::dragEnterEvent(QDragEnterEvent* event) {
 }
 
 void ViewerWindow::dropEvent(QDropEvent* event) {
-    for (const QUrl& url : event->mimeData()->urls()) {
-        if (url.isLocalFile()) {
-            event->acceptProposedAction();
-            openDroppedFile(localFileOf(url));
-            return;
-        }
+    if (const std::optional<std::filesystem::path> file = droppedFile(*event->mimeData())) {
+        event->acceptProposedAction();
+        openDroppedFile(*file);
     }
 }
 
 void ViewerWindow::loadSettings() {
     const SettingsLoad loaded = loadSettingsFile(options_.settingsFile);
-    if (loaded.placement) {
-        const QRect frame = onSomeScreen(toQRect(*loaded.placement));
-        placeFrame(frame);
-        viewer.normalWindowRect = toWindowRect(frame);
-    }
+    if (loaded.placement)
+        viewer.normalWindowRect = placement_->restore(*loaded.placement);
     if (loaded.maximise)
         setWindowState(windowState() | Qt::WindowMaximized);
     viewer.backgroundLevel = loaded.backgroundLevel;
-}
-
-void ViewerWindow::saveSettings(const WindowRect& rect, int maximised, int background) {
-    saveSettingsFile(options_.settingsFile, SettingsRecord{rect.left, rect.top, rect.right,
-                                                           rect.bottom, maximised, background});
 }

@@ -1,8 +1,6 @@
 #pragma once
 
 #include <QDialog>
-#include <QMargins>
-#include <QTimer>
 
 #include <filesystem>
 #include <memory>
@@ -12,13 +10,13 @@
 #include "commands/command_ids.h"
 #include "render/geometry/zoom.h"
 
-class PictureSource;
 class PointerLook;
 class QNativeGestureEvent;
 class PictureSurface;
+class PictureView;
 class Prefetcher;
 class Slideshow;
-class StepHold;
+class WindowPlacement;
 
 // How the window was started: what the command line asked for and where things live.
 struct ViewerOptions {
@@ -47,16 +45,10 @@ class ViewerWindow : public QDialog {
     PointerLook* pointer() const { return pointer_; }
     Slideshow* slideshow() const { return slideshow_; }
 
-    // Operations the input map calls; each ends in a render where the picture changes.
-    int renderPicture(int reload, int rotation);
-    int showNext();
-    int showPrevious();
-    void setTitleForCurrent();
-    void toggleBackground();
+    // Operations the commands call; each ends in a render where the picture changes.
     void toggleFullScreen();
     void startSlideshow();
     void stopSlideshow();
-    void toggleSlideshow();
     void deleteCurrentPicture();
     void openDroppedFile(const std::filesystem::path& file);
     void runCommand(CommandId command);
@@ -65,13 +57,6 @@ class ViewerWindow : public QDialog {
     Prefetcher& prefetcher() const;
     // Whether a picture is still coming or input waits behind a step (tests wait for this).
     bool busy() const;
-
-    // How long a step waits for the picture before it, and after how long a picture still
-    // coming gives way to the background. A held key repeats every 25 to 40 ms, so a wait
-    // of 250 ms still shows every picture that decodes within 290 ms of its own step, and
-    // the step's title comes well within 300 ms of its press.
-    static constexpr int kStepWaitMs = 250;
-    static constexpr int kBlankAfterMs = 100;
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -90,39 +75,27 @@ class ViewerWindow : public QDialog {
   private:
     void OnInitDialog();
     void onFirstPaint();
-    void layoutPictureControl(int left, int top, int right, int bottom);
+    void layoutPictureControl(const QRect& area);
     void layoutToClientArea();
     void loadSettings();
-    void saveSettings(const WindowRect& rect, int maximised, int background);
-    void onSizeChanged();
-    bool handleInput(QEvent* event);
-    bool pinch(QNativeGestureEvent* gesture);
+    void handleInput(QEvent* event);
+    void pinch(QNativeGestureEvent* gesture);
     std::optional<CursorPos> cursor() const;
-    WindowRect windowRect() const;
-    void noteFrameMargins();
-    void placeFrame(const QRect& frame);
-    void settlePlacedFrame();
-    bool isNormalPlacement() const;
-    QSize surfaceSize() const;
-    void onPictureArrived(const std::filesystem::path& file);
-    void takeIfArrived();
-    void pictureSettled();
-    void zoomBy(ZoomStep::Op op);
+    bool noteNormalPlacement();
+    int step(int travel);
+    int reloadCurrent();
+    void redraw();
+    void updateTitle();
+    void zoomBy(ZoomStep::Op op, std::optional<CursorPos> at);
     void updatePointer();
+
     ViewerOptions options_;
-    PictureSource* source_ = nullptr;
     PictureSurface* surface_ = nullptr;
+    PictureView* view_ = nullptr;
     Slideshow* slideshow_ = nullptr;
-    QTimer blankTimer_;
-    StepHold* hold_ = nullptr;
-    QMargins frameMargins_;
-    std::optional<QRect> placedFrame_;
-    QRect clientBeforeFullScreen_;
     PointerLook* pointer_ = nullptr;
-    qreal pinchScale_ = 0.0;  // scale pinched since the last zoom step
-    static constexpr qreal kPinchStep = 0.2;
+    std::unique_ptr<WindowPlacement> placement_;
+    double pinchScale_ = 0.0;  // scale pinched since the last zoom step
     int firstPaintDone_ = 0;
     bool firstPaintQueued_ = false;
-    // The direction of the last step, +1 or -1: its neighbour is decoded ahead first.
-    int travel_ = 1;
 };

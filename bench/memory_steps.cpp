@@ -103,10 +103,10 @@ int main(int argc, char** argv) {
             std::printf("the window was never exposed\n");
         QTest::qWait(50);
         for (int i = 1; i < steps; ++i) {
-            window.showNext();
+            window.runCommand(ID_NEXT);
             // A turn now and then makes a turned copy, as a user's R would.
             if (i % 10 == 0)
-                window.renderPicture(1, 1);
+                window.runCommand(ID_ROTATE_RIGHT);
             QCoreApplication::processEvents();
             highest = std::max(highest, currentRssMb());
             if (i % 25 == 0)

@@ -141,3 +141,9 @@ std::string titleFileName(const std::filesystem::path& path) {
     }
     return text;
 }
+
+void removePictureFile(const std::filesystem::path& path) {
+    std::error_code error;
+    if (!std::filesystem::is_directory(std::filesystem::symlink_status(path, error)))
+        std::filesystem::remove(path, error);
+}

@@ -52,6 +52,10 @@ std::vector<int32_t> neighbourIndices(const PictureListState& list, int32_t trav
 // The paths of those entries, in the same order.
 std::vector<std::filesystem::path> neighbourPaths(const PictureListState& list, int32_t travel);
 
+// Deletes the file at path. Only a file is ever removed: an empty folder that took the file's
+// name since the listing stays where it is. Failures are silent.
+void removePictureFile(const std::filesystem::path& path);
+
 // Removes the current entry; the index then names the entry that followed it, 0 when the
 // removed one was last, or -1 when the list is empty. Does nothing while currentIndex lies
 // outside the list.

@@ -9,12 +9,13 @@ namespace {
 
 // The path's own bytes: no quoting, no re-encoding, so blanks and names that are not valid
 // UTF-8 reach the shell exactly as the file system holds them.
-void requestForCurrent(const PictureListState& list, const std::string& verb) {
+void requestForCurrent(const PictureListState& list, const std::string& verb, ShellAction action) {
     const std::filesystem::path* path = currentPath(list);
     if (!path) {
         return;
     }
-    shellExecute({shellPathString(*path), {}, verb, kSeeMaskInvokeIdList, kSwShow});
+    const std::string target = shellPathString(*path);
+    shellExecute({target, {}, verb, kSeeMaskInvokeIdList, kSwShow}, {action, target});
 }
 
 }  // namespace
@@ -24,21 +25,20 @@ void openWith(const PictureListState& list) {
     if (!path) {
         return;
     }
-    shellExecute({kRunDll,
-                  std::string(kOpenAsRunDll) + ' ' + shellPathString(*path),
-                  {},
-                  0,
-                  kSwShowMaximized});
+    const std::string target = shellPathString(*path);
+    shellExecute({kRunDll, std::string(kOpenAsRunDll) + ' ' + target, {}, 0, kSwShowMaximized},
+                 {ShellAction::OpenWith, target});
 }
 
 void showProperties(const PictureListState& list) {
-    requestForCurrent(list, "properties");
+    requestForCurrent(list, "properties", ShellAction::ShowProperties);
 }
 
 void printPicture(const PictureListState& list) {
-    requestForCurrent(list, "print");
+    requestForCurrent(list, "print", ShellAction::Print);
 }
 
 void openWebSite(const PictureListState&) {
-    shellExecute({product::kWebSite, {}, "open", kSeeMaskInvokeIdList, kSwShow});
+    shellExecute({product::kWebSite, {}, "open", kSeeMaskInvokeIdList, kSwShow},
+                 {ShellAction::OpenUrl, product::kWebSite});
 }

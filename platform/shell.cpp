@@ -8,9 +8,9 @@ ShellBackend* installedBackend = nullptr;
 
 }  // namespace
 
-void shellExecute(const ShellRequest& request) {
+void shellExecute(const ShellRequest& request, const ShellIntent& intent) {
     ShellBackend& backend = installedBackend ? *installedBackend : systemShellBackend();
-    backend.execute(request);
+    backend.execute(request, intent);
 }
 
 void setShellBackend(ShellBackend* backend) {

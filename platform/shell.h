@@ -26,17 +26,31 @@ inline constexpr int32_t kSwShowMaximized = 3;
 inline constexpr char kOpenAsRunDll[] = "shell32.dll,OpenAs_RunDLL";
 inline constexpr char kRunDll[] = "rundll32.exe";
 
-// Carries a request out. Implementations start the work and return without waiting for it or
+// What a request asks for, independent of how a system carries it out.
+enum class ShellAction { None, OpenUrl, OpenWith, ShowProperties, Print };
+
+struct ShellIntent {
+    ShellAction action = ShellAction::None;
+    // The URL for OpenUrl, the native path for the others; empty for None.
+    std::string target;
+
+    bool operator==(const ShellIntent&) const = default;
+};
+
+// Carries a request out. Each call brings the Windows record and the intent built beside it,
+// which agree; a backend acts on whichever its system speaks, so none has to parse the
+// other's strings. Implementations start the work and return without waiting for it or
 // reporting its outcome.
 class ShellBackend {
   public:
     virtual ~ShellBackend() = default;
-    virtual void execute(const ShellRequest& request) = 0;
+    virtual void execute(const ShellRequest& request, const ShellIntent& intent) = 0;
 };
 
-// Hands the request to the current backend: the one installed with setShellBackend, else the
-// system's own. The system backend on Linux shows windows, so it needs a QApplication.
-void shellExecute(const ShellRequest& request);
+// Hands the request and its intent to the current backend: the one installed with
+// setShellBackend, else the system's own. The system backend on Linux shows windows, so it
+// needs a QApplication.
+void shellExecute(const ShellRequest& request, const ShellIntent& intent);
 
 // Installs a backend that is not owned and must outlive its use; nullptr restores the
 // system's own. Not thread-safe: call from the user-interface thread.
@@ -49,16 +63,8 @@ ShellBackend& systemShellBackend();
 // UTF-8 where they are UTF-16. Defined once per operating system.
 std::string shellPathString(const std::filesystem::path& path);
 
-// What a request asks for, independent of how a system carries it out.
-enum class ShellAction { None, OpenUrl, OpenWith, ShowProperties, Print };
-
-struct ShellIntent {
-    ShellAction action = ShellAction::None;
-    // The URL for OpenUrl, the native path for the others; empty for None.
-    std::string target;
-};
-
-// Reads a request the way the Windows shell would. Open With is recognised by its program and
-// parameter prefix; the path is everything after the prefix and its one blank, taken whole.
-// Anything else, or an empty target, is None.
+// Reads a request the way the Windows shell would; the intent built beside a request must say
+// the same. Open With is recognised by its program and parameter prefix; the path is
+// everything after the prefix and its one blank, taken whole. Anything else, or an empty
+// target, is None.
 ShellIntent interpretShellRequest(const ShellRequest& request);

@@ -86,8 +86,7 @@ void openUrl(const std::string& target) {
 
 class FreedesktopShellBackend final : public ShellBackend {
   public:
-    void execute(const ShellRequest& request) override {
-        const ShellIntent intent = interpretShellRequest(request);
+    void execute(const ShellRequest&, const ShellIntent& intent) override {
         switch (intent.action) {
             case ShellAction::OpenUrl:
                 openUrl(intent.target);

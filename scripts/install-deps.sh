@@ -8,7 +8,7 @@ packages=(
     libopenjp2-7-dev libturbojpeg0-dev libjpeg62-turbo-dev libdeflate-dev zlib1g-dev libtiff-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
-    xvfb xauth weston
+    xvfb xauth weston openbox wmctrl xdotool x11-utils x11-xserver-utils libopenjp2-tools
     desktop-file-utils appstream man-db dpkg-dev file
 )
 

@@ -30,7 +30,7 @@ namespace {
 // is not the viewer's doing, and the real programs would open windows.
 class CountingShell : public ShellBackend {
   public:
-    void execute(const ShellRequest&) override { ++requests; }
+    void execute(const ShellRequest&, const ShellIntent&) override { ++requests; }
     int requests = 0;
 };
 

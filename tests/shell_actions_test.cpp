@@ -55,9 +55,12 @@ TEST_F(ShellActionsTest, EachActionSendsExactlyItsRecord) {
     for (const RecordRow& row : kRecordRows) {
         SCOPED_TRACE(row.name);
         recorder.requests.clear();
+        recorder.intents.clear();
         row.action(listOf({"/pics/a.jpg", "/pics/b.jpg", "/pics/c.jpg"}, 1));
         ASSERT_EQ(recorder.requests.size(), 1u);
         EXPECT_EQ(recorder.requests[0], row.expected);
+        // The system backend acts on the intent alone, so it must say what the record says.
+        EXPECT_EQ(recorder.intents.at(0), interpretShellRequest(row.expected));
     }
 }
 
@@ -106,6 +109,7 @@ TEST_F(ShellActionsTest, PathReachesTheShellWholeAndUnchanged) {
     for (const PathRow& row : kPathRows) {
         SCOPED_TRACE(row.name);
         recorder.requests.clear();
+        recorder.intents.clear();
         const PictureListState list = listOf({std::filesystem::path(row.path)}, 0);
         openWith(list);
         showProperties(list);
@@ -114,6 +118,10 @@ TEST_F(ShellActionsTest, PathReachesTheShellWholeAndUnchanged) {
         EXPECT_EQ(recorder.requests[0].parameters, "shell32.dll,OpenAs_RunDLL " + row.path);
         EXPECT_EQ(recorder.requests[1].file, row.path);
         EXPECT_EQ(recorder.requests[2].file, row.path);
+        ASSERT_EQ(recorder.intents.size(), 3u);
+        for (std::size_t i = 0; i < 3; ++i) {
+            EXPECT_EQ(recorder.intents[i], interpretShellRequest(recorder.requests[i]));
+        }
     }
 }
 

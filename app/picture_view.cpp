@@ -1,0 +1,88 @@
+#include "app/picture_view.h"
+
+#include "app/picture_surface.h"
+#include "app/step_hold.h"
+#include "app/viewer_state.h"
+#include "render/render_pipeline.h"
+#include "render/source/picture_source.h"
+
+PictureView::PictureView(PictureSurface* surface, std::shared_ptr<Prefetcher> prefetcher,
+                         QObject* parent)
+    : QObject(parent),
+      surface_(surface),
+      source_(new PictureSource(std::move(prefetcher), this)),
+      hold_(new StepHold(
+          kStepWaitMs, [] { return viewer.pending.active; }, this)) {
+    connect(source_, &PictureSource::pictureArrived, this, &PictureView::onPictureArrived);
+    connect(source_, &PictureSource::detailArrived, this, [this] {
+        if (!viewer.pending.active)
+            redraw();
+    });
+    blankTimer_.setSingleShot(true);
+    connect(&blankTimer_, &QTimer::timeout, this, [this] {
+        // Nothing of the new picture yet: never the old one under the new title any longer.
+        if (viewer.pending.active)
+            fillBackground(viewer, surface_);
+    });
+}
+
+int PictureView::render(int reload, int rotation) {
+    surface_->setFillLevel(viewer.backgroundLevel & 0xFF);
+    if (reload != 0 || currentPath(viewer) == nullptr)
+        return ::renderPicture(currentPath(viewer), viewer, surface_, reload, rotation, {},
+                               &source_->detail());
+    // The shown picture is freed by a worker, so the step doesn't wait for its memory.
+    source_->release(std::move(viewer.currentPicture));
+    source_->detail().clear();
+    beginPendingReload(currentPath(viewer), viewer);
+    if (const std::optional<int> drawn = takeIfArrived())
+        return *drawn;
+    blankTimer_.start(kBlankAfterMs);
+    return -1;
+}
+
+void PictureView::redraw() {
+    render(1, kRotateNone);
+}
+
+void PictureView::surfaceResized() {
+    if (viewer.pending.active)
+        takeIfArrived();
+    else
+        source_->shown(currentPath(viewer), neighbourPaths(viewer, travel_), surfaceSize().width(),
+                       surfaceSize().height());
+}
+
+bool PictureView::busy() const {
+    return viewer.pending.active || hold_->holding();
+}
+
+void PictureView::onPictureArrived(const std::filesystem::path& file) {
+    if (viewer.pending.active && viewer.pending.file == file)
+        takeIfArrived();
+}
+
+// Asks again for the pending picture, for the surface as it is now, and draws it when it is
+// there: then its neighbours decode next, the step waiting for it goes on, and the slideshow's
+// pause begins. Nothing means it is still coming, or the file changed since it was read and
+// it is being decoded again.
+std::optional<int> PictureView::takeIfArrived() {
+    const QSize size = surfaceSize();
+    std::optional<PreparedPicture> ready = source_->current(
+        currentPath(viewer), neighbourPaths(viewer, travel_), size.width(), size.height());
+    if (!ready)
+        return std::nullopt;
+    const int result = finishPendingReload(currentPath(viewer), viewer, surface_, std::move(*ready),
+                                           &source_->detail());
+    blankTimer_.stop();
+    source_->shown(currentPath(viewer), neighbourPaths(viewer, travel_), size.width(),
+                   size.height());
+    hold_->release();
+    emit settled();
+    return result;
+}
+
+QSize PictureView::surfaceSize() const {
+    const QImage* pixels = surface_->surfacePixels();
+    return pixels ? pixels->size() : QSize();
+}

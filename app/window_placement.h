@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QMargins>
+#include <QRect>
+
+#include <optional>
+
+#include "app/window_rect.h"
+
+struct WindowState;
+
+class QWidget;
+
+// Where a top-level window is as the user sees it: its frame, title bar and borders included.
+// The frame is what is stored and placed, so a window closed in full screen comes back with
+// its title bar on the screen. The window system only tells the frame's margins once it has
+// framed the window, so a frame placed before then is placed again when they are known.
+class WindowPlacement {
+  public:
+    // minimumFrame is the smallest frame the window may have.
+    WindowPlacement(QWidget& window, QSize minimumFrame);
+
+    WindowRect frameRect() const;
+    void place(const QRect& frame);
+    // Places a stored frame, moved onto a screen when it lies on none; returns where it went.
+    WindowRect restore(const WindowRect& stored);
+    // Places a frame asked for before the window was framed again, now that its margins are
+    // known; a window maximised, minimised or full screen keeps it for its first restore.
+    void settle();
+    bool settling() const { return placed_.has_value(); }
+
+    // Full screen covers the primary screen; leaving it gives the client area back exactly,
+    // its frame around it where it was. Keeps the state's record of the mode.
+    void toggleFullScreen(WindowState& state);
+
+  private:
+    void noteMargins();
+
+    QWidget& window_;
+    QSize minimumFrame_;
+    QMargins margins_;
+    std::optional<QRect> placed_;
+    QRect clientBeforeFullScreen_;
+};
