@@ -12,29 +12,29 @@ PictureView::PictureView(PictureSurface* surface, std::shared_ptr<Prefetcher> pr
       surface_(surface),
       source_(new PictureSource(std::move(prefetcher), this)),
       hold_(new StepHold(
-          kStepWaitMs, [] { return viewer.pending.active; }, this)) {
+          kStepWaitMs, [] { return viewer.render.pending.active; }, this)) {
     connect(source_, &PictureSource::pictureArrived, this, &PictureView::onPictureArrived);
     connect(source_, &PictureSource::detailArrived, this, [this] {
-        if (!viewer.pending.active)
+        if (!viewer.render.pending.active)
             redraw();
     });
     blankTimer_.setSingleShot(true);
     connect(&blankTimer_, &QTimer::timeout, this, [this] {
         // Nothing of the new picture yet: never the old one under the new title any longer.
-        if (viewer.pending.active)
-            fillBackground(viewer, surface_);
+        if (viewer.render.pending.active)
+            fillBackground(viewer.render, surface_);
     });
 }
 
 int PictureView::render(int reload, int rotation) {
-    surface_->setFillLevel(viewer.backgroundLevel & 0xFF);
-    if (reload != 0 || currentPath(viewer) == nullptr)
-        return ::renderPicture(currentPath(viewer), viewer, surface_, reload, rotation, {},
-                               &source_->detail());
+    surface_->setFillLevel(viewer.render.backgroundLevel & 0xFF);
+    if (reload != 0 || currentPath(viewer.list) == nullptr)
+        return ::renderPicture(currentPath(viewer.list), viewer.render, surface_, reload, rotation,
+                               {}, &source_->detail());
     // The shown picture is freed by a worker, so the step doesn't wait for its memory.
-    source_->release(std::move(viewer.currentPicture));
+    source_->release(std::move(viewer.render.currentPicture));
     source_->detail().clear();
-    beginPendingReload(currentPath(viewer), viewer);
+    beginPendingReload(currentPath(viewer.list), viewer.render);
     if (const std::optional<int> drawn = takeIfArrived())
         return *drawn;
     blankTimer_.start(kBlankAfterMs);
@@ -46,19 +46,19 @@ void PictureView::redraw() {
 }
 
 void PictureView::surfaceResized() {
-    if (viewer.pending.active)
+    if (viewer.render.pending.active)
         takeIfArrived();
     else
-        source_->shown(currentPath(viewer), neighbourPaths(viewer, travel_), surfaceSize().width(),
-                       surfaceSize().height());
+        source_->shown(currentPath(viewer.list), neighbourPaths(viewer.list, travel_),
+                       surfaceSize().width(), surfaceSize().height());
 }
 
 bool PictureView::busy() const {
-    return viewer.pending.active || hold_->holding();
+    return viewer.render.pending.active || hold_->holding();
 }
 
 void PictureView::onPictureArrived(const std::filesystem::path& file) {
-    if (viewer.pending.active && viewer.pending.file == file)
+    if (viewer.render.pending.active && viewer.render.pending.file == file)
         takeIfArrived();
 }
 
@@ -68,14 +68,15 @@ void PictureView::onPictureArrived(const std::filesystem::path& file) {
 // it is being decoded again.
 std::optional<int> PictureView::takeIfArrived() {
     const QSize size = surfaceSize();
-    std::optional<PreparedPicture> ready = source_->current(
-        currentPath(viewer), neighbourPaths(viewer, travel_), size.width(), size.height());
+    std::optional<PreparedPicture> ready =
+        source_->current(currentPath(viewer.list), neighbourPaths(viewer.list, travel_),
+                         size.width(), size.height());
     if (!ready)
         return std::nullopt;
-    const int result = finishPendingReload(currentPath(viewer), viewer, surface_, std::move(*ready),
-                                           &source_->detail());
+    const int result = finishPendingReload(currentPath(viewer.list), viewer.render, surface_,
+                                           std::move(*ready), &source_->detail());
     blankTimer_.stop();
-    source_->shown(currentPath(viewer), neighbourPaths(viewer, travel_), size.width(),
+    source_->shown(currentPath(viewer.list), neighbourPaths(viewer.list, travel_), size.width(),
                    size.height());
     hold_->release();
     emit settled();

@@ -28,7 +28,11 @@ struct WindowState {
 
 // The process-wide state the subsystems share: plain data, no accessors, no lock. Everything
 // runs on the window's thread, so no two handlers or renders ever touch it at once.
-struct ViewerState : PictureListState, RenderState, WindowState {};
+struct ViewerState {
+    PictureListState list;
+    RenderState render;
+    WindowState window;
+};
 
 // The one viewer state of the process.
 extern ViewerState viewer;

@@ -85,7 +85,7 @@ void ViewerWindow::OnInitDialog() {
     // One window per process: a new one starts from the state a fresh process has.
     viewer = ViewerState{};
     firstPaintDone_ = 0;
-    openPicture(viewer, options_.commandLinePath, options_.programFolder);
+    openPicture(viewer.list, options_.commandLinePath, options_.programFolder);
     loadSettings();
 }
 
@@ -147,18 +147,19 @@ bool ViewerWindow::busy() const {
 }
 
 void ViewerWindow::updatePointer() {
-    pointer_->update(viewer.isDragging != 0, viewer.isFullScreen || viewer.slideshowRunning);
+    pointer_->update(viewer.render.zoom.isDragging != 0,
+                     viewer.window.isFullScreen || viewer.window.slideshowRunning);
 }
 
 void ViewerWindow::zoomBy(ZoomStep::Op op, std::optional<CursorPos> at) {
-    zoomStep(viewer, {op, at});
+    zoomStep(viewer.render, {op, at});
     redraw();
 }
 
 // The title names the current picture, except while the slideshow's title stands.
 void ViewerWindow::updateTitle() {
-    const std::filesystem::path* path = currentPath(viewer);
-    if (!viewer.slideshowRunning && path)
+    const std::filesystem::path* path = currentPath(viewer.list);
+    if (!viewer.window.slideshowRunning && path)
         setWindowTitle(QString::fromUtf8(kTitlePrefix) +
                        QString::fromStdString(titleFileName(*path)));
 }
@@ -167,27 +168,27 @@ int ViewerWindow::step(int travel) {
     if (view_->hold().holdStep([this, travel] { step(travel); }))
         return -1;
     view_->setTravel(travel);
-    viewer.zoomFactor = 1.0f;
+    viewer.render.zoom.zoomFactor = 1.0f;
     if (travel > 0)
-        stepNext(viewer);
+        stepNext(viewer.list);
     else
-        stepPrevious(viewer);
+        stepPrevious(viewer.list);
     updateTitle();
     return reloadCurrent();
 }
 
 void ViewerWindow::toggleFullScreen() {
-    zoomStep(viewer, {ZoomStep::Op::Reset, std::nullopt});
-    placement_->toggleFullScreen(viewer);
-    viewer.backgroundLevel = viewer.isFullScreen ? kBackgroundBlack : kBackgroundGrey;
+    zoomStep(viewer.render, {ZoomStep::Op::Reset, std::nullopt});
+    placement_->toggleFullScreen(viewer.window);
+    viewer.render.backgroundLevel = viewer.window.isFullScreen ? kBackgroundBlack : kBackgroundGrey;
     updatePointer();
     redraw();
 }
 
 void ViewerWindow::startSlideshow() {
-    if (viewer.pictureList.empty())
+    if (viewer.list.pictureList.empty())
         return;
-    viewer.slideshowRunning = 1;
+    viewer.window.slideshowRunning = 1;
     slideshow_->start();
     updatePointer();
     setWindowTitle(QString::fromUtf8(kSlideshowTitle));
@@ -196,23 +197,23 @@ void ViewerWindow::startSlideshow() {
 void ViewerWindow::stopSlideshow() {
     // A show that runs on a list a drop has emptied must still stop; only the title needs
     // a picture to name.
-    if (!viewer.slideshowRunning)
+    if (!viewer.window.slideshowRunning)
         return;
-    viewer.slideshowRunning = 0;
+    viewer.window.slideshowRunning = 0;
     slideshow_->stop();
     updatePointer();
     updateTitle();
 }
 
 void ViewerWindow::deleteCurrentPicture() {
-    const std::filesystem::path* path = currentPath(viewer);
+    const std::filesystem::path* path = currentPath(viewer.list);
     if (!path)
         return;
     if (!confirmDeletion(this))
         return;
     view_->source().forget(*path);
     removePictureFile(*path);
-    removeCurrentEntry(viewer);
+    removeCurrentEntry(viewer.list);
     updateTitle();
     reloadCurrent();
 }
@@ -221,11 +222,11 @@ void ViewerWindow::openDroppedFile(const std::filesystem::path& file) {
     // A dropped file that is not among its folder's pictures leaves the index as it was; only
     // an index outside the new list goes to the first picture, so it always lies in the list.
     view_->source().clear();
-    openPicture(viewer, file, options_.programFolder);
-    if (currentPath(viewer) == nullptr)
-        viewer.currentIndex = 0;
-    viewer.zoomFactor = 1.0f;
-    if (!viewer.slideshowRunning && viewer.pictureList.empty())
+    openPicture(viewer.list, file, options_.programFolder);
+    if (currentPath(viewer.list) == nullptr)
+        viewer.list.currentIndex = 0;
+    viewer.render.zoom.zoomFactor = 1.0f;
+    if (!viewer.window.slideshowRunning && viewer.list.pictureList.empty())
         setWindowTitle(QString::fromUtf8(product::kName));
     updateTitle();
     reloadCurrent();
@@ -243,17 +244,20 @@ void ViewerWindow::runCommand(CommandId command) {
         {ID_ZOOM_IN, [](ViewerWindow& w) { w.zoomBy(ZoomStep::Op::In, w.cursor()); }},
         {ID_ZOOM_OUT, [](ViewerWindow& w) { w.zoomBy(ZoomStep::Op::Out, w.cursor()); }},
         {ID_DELETE, [](ViewerWindow& w) { w.deleteCurrentPicture(); }},
-        {ID_OPEN_WITH, [](ViewerWindow&) { openWith(viewer); }},
+        {ID_OPEN_WITH, [](ViewerWindow&) { openWith(viewer.list); }},
         {ID_SLIDESHOW_TOGGLE,
-         [](ViewerWindow& w) { viewer.slideshowRunning ? w.stopSlideshow() : w.startSlideshow(); }},
+         [](ViewerWindow& w) {
+             viewer.window.slideshowRunning ? w.stopSlideshow() : w.startSlideshow();
+         }},
         {ID_BG_COLOR_TOGGLE,
          [](ViewerWindow& w) {
-             viewer.backgroundLevel = viewer.backgroundLevel ? kBackgroundBlack : kBackgroundGrey;
+             viewer.render.backgroundLevel =
+                 viewer.render.backgroundLevel ? kBackgroundBlack : kBackgroundGrey;
              w.redraw();
          }},
-        {ID_PROPERTIES, [](ViewerWindow&) { showProperties(viewer); }},
-        {ID_PRINT, [](ViewerWindow&) { printPicture(viewer); }},
-        {ID_WEBSITE, [](ViewerWindow&) { openWebSite(viewer); }},
+        {ID_PROPERTIES, [](ViewerWindow&) { showProperties(viewer.list); }},
+        {ID_PRINT, [](ViewerWindow&) { printPicture(viewer.list); }},
+        {ID_WEBSITE, [](ViewerWindow&) { openWebSite(viewer.list); }},
         {ID_ABOUT, [](ViewerWindow& w) { AboutDialog(&w).exec(); }},
     };
     for (const auto& [id, run] : kCommands) {
@@ -272,10 +276,10 @@ std::optional<CursorPos> ViewerWindow::cursor() const {
 // system, which may pass through a normal state on its way to maximised; the settings record
 // their own rectangle.
 bool ViewerWindow::noteNormalPlacement() {
-    if (!firstPaintDone_ || viewer.isFullScreen ||
+    if (!firstPaintDone_ || viewer.window.isFullScreen ||
         (windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen)))
         return false;
-    viewer.normalWindowRect = placement_->frameRect();
+    viewer.window.normalWindowRect = placement_->frameRect();
     return true;
 }
 
@@ -296,7 +300,7 @@ void ViewerWindow::handleInput(QEvent* event) {
     if (!input)
         return;
     const InputDecision decision =
-        decideInput(*input, {viewer.isFullScreen != 0, viewer.isDragging != 0});
+        decideInput(*input, {viewer.window.isFullScreen != 0, viewer.render.zoom.isDragging != 0});
     if (decision.stopSlideshow)
         stopSlideshow();
     if (decision.command != ID_NONE)
@@ -305,7 +309,7 @@ void ViewerWindow::handleInput(QEvent* event) {
         return;
     if (decision.redraw)
         return zoomBy(*decision.zoom, cursor());
-    zoomStep(viewer, {*decision.zoom, cursor()});
+    zoomStep(viewer.render, {*decision.zoom, cursor()});
     updatePointer();
 }
 
@@ -351,7 +355,7 @@ void ViewerWindow::resizeEvent(QResizeEvent* event) {
         return;
     }
     layoutToClientArea();
-    zoomStep(viewer, {ZoomStep::Op::Reset, std::nullopt});
+    zoomStep(viewer.render, {ZoomStep::Op::Reset, std::nullopt});
     redraw();
     view_->surfaceResized();
 }
@@ -366,9 +370,9 @@ void ViewerWindow::closeEvent(QCloseEvent* event) {
     const WindowRect rect = placement_->frameRect();
     stopSlideshow();
     if (!isMinimized())
-        saveSettingsFile(
-            options_.settingsFile,
-            closingRecord(isMaximized(), rect, viewer.normalWindowRect, viewer.backgroundLevel));
+        saveSettingsFile(options_.settingsFile,
+                         closingRecord(isMaximized(), rect, viewer.window.normalWindowRect,
+                                       viewer.render.backgroundLevel));
     event->accept();
     done(QDialog::Rejected);
 }
@@ -393,8 +397,8 @@ void ViewerWindow::dropEvent(QDropEvent* event) {
 void ViewerWindow::loadSettings() {
     const SettingsLoad loaded = loadSettingsFile(options_.settingsFile);
     if (loaded.placement)
-        viewer.normalWindowRect = placement_->restore(*loaded.placement);
+        viewer.window.normalWindowRect = placement_->restore(*loaded.placement);
     if (loaded.maximise)
         setWindowState(windowState() | Qt::WindowMaximized);
-    viewer.backgroundLevel = loaded.backgroundLevel;
+    viewer.render.backgroundLevel = loaded.backgroundLevel;
 }

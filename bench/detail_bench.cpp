@@ -53,7 +53,7 @@ bool showFitted(PictureListState& list, RenderState& state, Surface& surface) {
 // 20x about the surface point (x, y), as 95 wheel steps there would leave it.
 void zoomTwentyAbout(RenderState& state, int32_t x, int32_t y) {
     for (int step = 0; step < 95; ++step)
-        zoomIn(state, CursorPos{x, y});
+        zoomIn(state.zoom, CursorPos{x, y});
 }
 
 void BM_FirstLevelForTheScreen(benchmark::State& bench) {
@@ -114,7 +114,7 @@ void BM_DragAt20xOnCachedTiles(benchmark::State& bench) {
     for (auto _ : bench) {
         // Back and forth over 64 pixels, within the tiles around the view.
         const int32_t dx = (step++ / 8) % 2 == 0 ? 8 : -8;
-        state.panX += static_cast<float>(dx);
+        state.zoom.panX += static_cast<float>(dx);
         renderPicture(currentPath(list), state, &surface, 1, 0, {}, &tiles);
     }
 }

@@ -213,11 +213,11 @@ BENCHMARK(BM_RedrawSameSize)->Unit(benchmark::kMillisecond);
 
 void BM_ZoomedRedrawPanning20x(benchmark::State& state) {
     Scene scene;
-    scene.state.zoomFactor = 20.0f;
+    scene.state.zoom.zoomFactor = 20.0f;
     float pan = -10000.0f;
     for (auto _ : state) {
-        scene.state.panX = pan;
-        scene.state.panY = pan * 0.5f;
+        scene.state.zoom.panX = pan;
+        scene.state.zoom.panY = pan * 0.5f;
         pan -= 7.0f;
         renderPicture(currentPath(scene.list), scene.state, &scene.surface, 1, kRotateNone);
     }
@@ -229,15 +229,15 @@ BENCHMARK(BM_ZoomedRedrawPanning20x)->Unit(benchmark::kMillisecond);
 void BM_DragSteps20x(benchmark::State& state) {
     Scene scene;
     for (auto _ : state) {
-        scene.state.zoomFactor = 1.0f;
-        while (scene.state.zoomFactor < 20.0f)
-            zoomIn(scene.state, CursorPos{960, 540});
-        beginDrag(scene.state, CursorPos{960, 540});
+        scene.state.zoom.zoomFactor = 1.0f;
+        while (scene.state.zoom.zoomFactor < 20.0f)
+            zoomIn(scene.state.zoom, CursorPos{960, 540});
+        beginDrag(scene.state.zoom, CursorPos{960, 540});
         for (int step = 1; step <= 100; ++step) {
-            dragTo(scene.state, CursorPos{960 + 3 * step, 540 + 2 * step});
+            dragTo(scene.state.zoom, CursorPos{960 + 3 * step, 540 + 2 * step});
             renderPicture(currentPath(scene.list), scene.state, &scene.surface, 1, kRotateNone);
         }
-        endDrag(scene.state);
+        endDrag(scene.state.zoom);
     }
     state.SetItemsProcessed(state.iterations() * 100);
 }

@@ -45,9 +45,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     SmallSurface surface(choice & 8 ? 7 : 64, 48);
     renderPicture(&file, state, &surface, 1, choice & 3);
     if (choice & 16) {
-        state.zoomFactor = 3.5f;
-        state.panX = 11.0f;
-        state.panY = -5.0f;
+        state.zoom.zoomFactor = 3.5f;
+        state.zoom.panX = 11.0f;
+        state.zoom.panY = -5.0f;
         renderPicture(&file, state, &surface, 1, kRotateNone);
     }
     return 0;

@@ -104,7 +104,7 @@ void restoreFullScale(const std::filesystem::path& file, RenderState& state) {
 // A zoom always shows the full picture; the fit, as long as the reduced pixels hold it.
 bool needsFullScale(const RenderState& state, const PixelRect& dest) {
     return state.currentPicture.reduced() && !state.fullScaleUnavailable &&
-           (state.zoomFactor != 1.0f || !holdsDestination(state.currentPicture, dest));
+           (state.zoom.zoomFactor != 1.0f || !holdsDestination(state.currentPicture, dest));
 }
 
 // The opaque way to the surface: what it still holds from the last render when the resample
@@ -193,7 +193,8 @@ void drawPicture(const std::filesystem::path& file, RenderState& state, QImage& 
     const int32_t height = surface.height();
     const Fit fit = fitPicture(state.currentPicture.fullWidth(), state.currentPicture.fullHeight(),
                                width, height);
-    const PixelRect dest = destinationRect(fit, state.zoomFactor, state.panX, state.panY);
+    const PixelRect dest =
+        destinationRect(fit, state.zoom.zoomFactor, state.zoom.panX, state.zoom.panY);
     // Without a source of detail the whole picture is decoded again here, at full scale.
     if (detail == nullptr && needsFullScale(state, dest))
         restoreFullScale(file, state);
@@ -208,8 +209,8 @@ void drawPicture(const std::filesystem::path& file, RenderState& state, QImage& 
             premultiplyAlpha(state.currentPicture);
         }
     } else {
-        for (const PixelRect& strip :
-             marginStrips(fit, width, height, state.zoomFactor, state.panX, state.panY))
+        for (const PixelRect& strip : marginStrips(fit, width, height, state.zoom.zoomFactor,
+                                                   state.zoom.panX, state.zoom.panY))
             fillSolid(surface, strip, background);
     }
     const PixelRect visible = visiblePart(dest, width, height);
@@ -260,7 +261,7 @@ bool adoptPicture(RenderState& state, PreparedPicture&& prepared, bool applyExif
             if (turnPicture(state.currentPicture, prepared.exifTurn))
                 state.pictureTurns = quarterTurns(prepared.exifTurn);
         }
-        state.zoomFactor = 1.0f;
+        state.zoom.zoomFactor = 1.0f;
     }
     return true;
 }
@@ -309,7 +310,7 @@ int32_t renderPicture(const std::filesystem::path* file, RenderState& state, Ren
         state.resampled.invalidate();
         if (turnPicture(state.currentPicture, rotation))
             state.pictureTurns = (state.pictureTurns + quarterTurns(rotation)) & 3;
-        state.zoomFactor = 1.0f;
+        state.zoom.zoomFactor = 1.0f;
     }
     drawPicture(*file, state, *surface, detail);
     target->present();
@@ -324,7 +325,7 @@ void beginPendingReload(const std::filesystem::path* file, RenderState& state) {
         return;
     state.pending.active = true;
     state.pending.file = *file;
-    state.pending.zoomBefore = state;
+    state.pending.zoomBefore = state.zoom;
 }
 
 int32_t finishPendingReload(const std::filesystem::path* file, RenderState& state,
@@ -338,7 +339,7 @@ int32_t finishPendingReload(const std::filesystem::path* file, RenderState& stat
     const bool ok = adoptPicture(state, std::move(prepared), true);
     // The zoom as the reload and the steps after it would have left it, one after the other.
     if (pending.zoomSteps.size() < PendingReload::kMaxSteps) {
-        ZoomState& zoom = state;
+        ZoomState& zoom = state.zoom;
         zoom = pending.zoomBefore;
         if (ok && exifTurns)
             zoom.zoomFactor = 1.0f;
@@ -358,7 +359,7 @@ int32_t finishPendingReload(const std::filesystem::path* file, RenderState& stat
 }
 
 void zoomStep(RenderState& state, const ZoomStep& step) {
-    applyZoomStep(state, step);
+    applyZoomStep(state.zoom, step);
     if (state.pending.active && state.pending.zoomSteps.size() < PendingReload::kMaxSteps)
         state.pending.zoomSteps.push_back(step);
 }

@@ -31,7 +31,8 @@ struct PendingReload {
 };
 
 // The part of the viewer state the render pipeline reads and writes.
-struct RenderState : ZoomState {
+struct RenderState {
+    ZoomState zoom;
     Image currentPicture;
     int32_t loadFailed = 0;
     int32_t alphaPremultiplied = 0;

@@ -229,7 +229,7 @@ TEST(CorruptionCorpus, TheWindowSurvivesEveryFileAndShowsTheNextGoodOne) {
     watch.begin("opening " + badNames.front());
     fixture.open(folder / badNames.front());
     watch.end();
-    ASSERT_EQ(viewer.pictureList.size(), 2 * corpus.size());
+    ASSERT_EQ(viewer.list.pictureList.size(), 2 * corpus.size());
     int operations = 0;
     const QSize size = fixture.window->surface()->surfacePixels()->size();
     for (size_t i = 0; i < corpus.size(); ++i) {

@@ -57,7 +57,7 @@ TEST_F(DeleteTest, DeletingTheMiddleShowsTheNextAndTheLastShowsTheFirst) {
     EXPECT_EQ(fixture.pixel(400, 300), QColor(Qt::blue));
     ASSERT_TRUE(deleteWith(QMessageBox::Yes));
     EXPECT_EQ(fixture.title(), "Quillmere - a.bmp");
-    EXPECT_EQ(viewer.currentIndex, 0);
+    EXPECT_EQ(viewer.list.currentIndex, 0);
     EXPECT_EQ(fixture.pixel(400, 300), QColor(Qt::red));
 }
 
@@ -66,8 +66,8 @@ TEST_F(DeleteTest, DeletingTheOnlyPictureLeavesTheBackgroundAndTheOldTitle) {
     writePicture(single / "only.bmp", 40, 20, Qt::red);
     fixture.open(single / "only.bmp");
     ASSERT_TRUE(deleteWith(QMessageBox::Yes));
-    EXPECT_TRUE(viewer.pictureList.empty());
-    EXPECT_EQ(viewer.currentIndex, -1);
+    EXPECT_TRUE(viewer.list.pictureList.empty());
+    EXPECT_EQ(viewer.list.currentIndex, -1);
     EXPECT_EQ(fixture.title(), "Quillmere - only.bmp");
     EXPECT_EQ(fixture.pixel(400, 300), QColor(250, 250, 250));
     // No box with an empty list.
@@ -78,7 +78,7 @@ TEST_F(DeleteTest, NoChangesNothing) {
     fixture.open(pictures / "b.bmp");
     ASSERT_TRUE(deleteWith(QMessageBox::No));
     EXPECT_TRUE(std::filesystem::exists(pictures / "b.bmp"));
-    EXPECT_EQ(viewer.pictureList.size(), 3u);
+    EXPECT_EQ(viewer.list.pictureList.size(), 3u);
     EXPECT_EQ(fixture.title(), "Quillmere - b.bmp");
 }
 
@@ -86,7 +86,7 @@ TEST_F(DeleteTest, AFileThatIsAlreadyGoneStillLeavesTheList) {
     fixture.open(pictures / "b.bmp");
     std::filesystem::remove(pictures / "b.bmp");
     ASSERT_TRUE(deleteWith(QMessageBox::Yes));
-    EXPECT_EQ(viewer.pictureList.size(), 2u);
+    EXPECT_EQ(viewer.list.pictureList.size(), 2u);
     EXPECT_EQ(fixture.title(), "Quillmere - c.bmp");
 }
 
@@ -102,10 +102,10 @@ TEST_F(DeleteTest, DeletingWhileZoomedKeepsTheZoom) {
     fixture.open(pictures / "a.bmp");
     fixture.press(Qt::Key_Up);
     fixture.press(Qt::Key_Up);
-    const float zoom = viewer.zoomFactor;
+    const float zoom = viewer.render.zoom.zoomFactor;
     ASSERT_NE(zoom, 1.0f);
     ASSERT_TRUE(deleteWith(QMessageBox::Yes));
-    EXPECT_EQ(viewer.zoomFactor, zoom);
+    EXPECT_EQ(viewer.render.zoom.zoomFactor, zoom);
 }
 
 class DropTest : public ::testing::Test {
@@ -140,28 +140,28 @@ class DropTest : public ::testing::Test {
 TEST_F(DropTest, APictureFromAnotherFolderReplacesTheListAtFit) {
     fixture.press(Qt::Key_Up);
     drop({other / "y.bmp"});
-    EXPECT_EQ(viewer.pictureList.size(), 2u);
-    EXPECT_EQ(viewer.pictureList[viewer.currentIndex].filename(), "y.bmp");
-    EXPECT_EQ(viewer.zoomFactor, 1.0f);
+    EXPECT_EQ(viewer.list.pictureList.size(), 2u);
+    EXPECT_EQ(viewer.list.pictureList[viewer.list.currentIndex].filename(), "y.bmp");
+    EXPECT_EQ(viewer.render.zoom.zoomFactor, 1.0f);
     EXPECT_EQ(fixture.title(), "Quillmere - y.bmp");
     EXPECT_EQ(fixture.pixel(400, 300), QColor(Qt::yellow));
 }
 
 TEST_F(DropTest, OfThreeFilesOnlyTheFirstOpens) {
     drop({other / "y.bmp", pictures / "b.bmp", other / "x.bmp"});
-    EXPECT_EQ(viewer.pictureList[viewer.currentIndex].filename(), "y.bmp");
-    EXPECT_EQ(viewer.pictureList.size(), 2u);
+    EXPECT_EQ(viewer.list.pictureList[viewer.list.currentIndex].filename(), "y.bmp");
+    EXPECT_EQ(viewer.list.pictureList.size(), 2u);
 }
 
 TEST_F(DropTest, AFolderOrANonPictureListsItsFolderAndShowsTheFirst) {
     writeBytes(other / "notes.txt", "text");
     drop({other / "notes.txt"});
-    EXPECT_EQ(viewer.pictureList.size(), 2u);
-    EXPECT_EQ(viewer.currentIndex, 0);
+    EXPECT_EQ(viewer.list.pictureList.size(), 2u);
+    EXPECT_EQ(viewer.list.currentIndex, 0);
     EXPECT_EQ(fixture.title(), "Quillmere - x.bmp");
     std::filesystem::create_directory(other / "sub");
     drop({other / "sub"});
-    EXPECT_EQ(viewer.currentIndex, 0);
+    EXPECT_EQ(viewer.list.currentIndex, 0);
     EXPECT_EQ(fixture.pixel(400, 300), QColor(Qt::blue));
 }
 
@@ -169,7 +169,7 @@ TEST_F(DropTest, ANonPictureKeepsAnIndexThatLiesInTheNewList) {
     fixture.press(Qt::Key_Right);  // b.bmp: index 1
     writeBytes(other / "notes.txt", "text");
     drop({other / "notes.txt"});
-    EXPECT_EQ(viewer.currentIndex, 1);
+    EXPECT_EQ(viewer.list.currentIndex, 1);
     EXPECT_EQ(fixture.title(), "Quillmere - y.bmp");
     EXPECT_EQ(fixture.pixel(400, 300), QColor(Qt::yellow));
     fixture.press(Qt::Key_Right);
@@ -178,7 +178,7 @@ TEST_F(DropTest, ANonPictureKeepsAnIndexThatLiesInTheNewList) {
     writePicture(single / "only.bmp", 40, 20, Qt::red);
     writeBytes(single / "notes.txt", "text");
     drop({single / "notes.txt"});
-    EXPECT_EQ(viewer.currentIndex, 0);
+    EXPECT_EQ(viewer.list.currentIndex, 0);
     EXPECT_EQ(fixture.title(), "Quillmere - only.bmp");
 }
 
@@ -192,9 +192,9 @@ TEST_F(DropTest, ADropAfterTheLastPictureWasDeletedShowsTheNewFolder) {
     answerNextBox(timer, QMessageBox::Yes, &shown);
     fixture.press(Qt::Key_Delete);
     ASSERT_TRUE(shown);
-    ASSERT_EQ(viewer.currentIndex, -1);
+    ASSERT_EQ(viewer.list.currentIndex, -1);
     drop({other / "notes-missing.txt"});
-    EXPECT_EQ(viewer.currentIndex, 0);
+    EXPECT_EQ(viewer.list.currentIndex, 0);
     EXPECT_EQ(fixture.title(), "Quillmere - x.bmp");
     EXPECT_EQ(fixture.pixel(400, 300), QColor(Qt::blue));
 }

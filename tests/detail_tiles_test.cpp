@@ -84,9 +84,9 @@ TEST_P(ZoomedView, FromRegionsEqualsTheWholePicture) {
             renderPicture(currentPath(list), tiled, &tiledSurface, 1, kRotateRight, {}, &tiles);
         }
         for (RenderState* state : {&whole, &tiled}) {
-            state->zoomFactor = view.zoom;
-            state->panX = view.panX;
-            state->panY = view.panY;
+            state->zoom.zoomFactor = view.zoom;
+            state->zoom.panX = view.panX;
+            state->zoom.panY = view.panY;
         }
         ASSERT_EQ(renderPicture(currentPath(list), whole, &wholeSurface, 1, 0), 0);
         ASSERT_FALSE(whole.currentPicture.reduced());

@@ -59,14 +59,14 @@ TEST_P(ExifRender, ReloadTurnsByOrientation) {
     PictureListState list;
     list.pictureList = {path};
     RenderState state;
-    state.zoomFactor = 2.0f;
+    state.zoom.zoomFactor = 2.0f;
     NullSurface surface;
     ASSERT_EQ(renderPicture(currentPath(list), state, &surface, 0, kRotateNone), 0);
     EXPECT_EQ(state.currentPicture.width(), c.width);
     EXPECT_EQ(state.currentPicture.height(), c.height);
     EXPECT_EQ(redCorner(state.currentPicture), c.red);
     const bool turned = c.width != 40 || c.red == Corner::BottomRight;
-    EXPECT_EQ(state.zoomFactor, turned ? 1.0f : 2.0f);
+    EXPECT_EQ(state.zoom.zoomFactor, turned ? 1.0f : 2.0f);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -43,22 +43,22 @@ TEST_F(FullScreenTest, LeavingGivesBackTheFormerGeometryZoomAndGrey) {
     fixture.press(Qt::Key_Up);
     fixture.press(Qt::Key_F);
     settle();
-    EXPECT_EQ(viewer.isFullScreen, 1);
-    EXPECT_EQ(viewer.backgroundLevel, 0);
-    EXPECT_EQ(viewer.zoomFactor, 1.0f);
+    EXPECT_EQ(viewer.window.isFullScreen, 1);
+    EXPECT_EQ(viewer.render.backgroundLevel, 0);
+    EXPECT_EQ(viewer.render.zoom.zoomFactor, 1.0f);
     EXPECT_EQ(fixture.window->geometry(), QGuiApplication::primaryScreen()->geometry());
     EXPECT_EQ(fixture.pixel(0, 0), QColor(0, 0, 0));
-    const WindowRect normal = viewer.normalWindowRect;
+    const WindowRect normal = viewer.window.normalWindowRect;
 
     fixture.press(Qt::Key_Up);
     fixture.press(Qt::Key_Escape);
     settle();
-    EXPECT_EQ(viewer.isFullScreen, 0);
+    EXPECT_EQ(viewer.window.isFullScreen, 0);
     EXPECT_EQ(fixture.window->geometry(), before);
-    EXPECT_EQ(viewer.zoomFactor, 1.0f);
-    EXPECT_EQ(viewer.backgroundLevel, 250);
+    EXPECT_EQ(viewer.render.zoom.zoomFactor, 1.0f);
+    EXPECT_EQ(viewer.render.backgroundLevel, 250);
     EXPECT_EQ(fixture.pixel(400, 5), QColor(250, 250, 250));
-    EXPECT_EQ(viewer.normalWindowRect, normal);
+    EXPECT_EQ(viewer.window.normalWindowRect, normal);
 }
 
 TEST_F(FullScreenTest, FromAMaximisedWindowItComesBackMaximised) {
@@ -79,13 +79,13 @@ TEST_F(FullScreenTest, TheBackgroundToggleWorksInFullScreenAndEscOutsideDoesNoth
     fixture.press(Qt::Key_Escape);
     settle();
     EXPECT_EQ(fixture.window->geometry(), before);
-    EXPECT_EQ(viewer.isFullScreen, 0);
+    EXPECT_EQ(viewer.window.isFullScreen, 0);
     fixture.press(Qt::Key_F);
     settle();
     fixture.press(Qt::Key_C);
-    EXPECT_EQ(viewer.backgroundLevel, 250);
+    EXPECT_EQ(viewer.render.backgroundLevel, 250);
     fixture.press(Qt::Key_C);
-    EXPECT_EQ(viewer.backgroundLevel, 0);
+    EXPECT_EQ(viewer.render.backgroundLevel, 0);
 }
 
 class SlideshowTest : public FullScreenTest {
@@ -99,15 +99,15 @@ class SlideshowTest : public FullScreenTest {
 
 TEST_F(SlideshowTest, RunsWithItsTitleWrapsAroundAndNamesThePictureWhenStopped) {
     fixture.press(Qt::Key_S);
-    EXPECT_EQ(viewer.slideshowRunning, 1);
+    EXPECT_EQ(viewer.window.slideshowRunning, 1);
     EXPECT_EQ(fixture.title(), "Quillmere - Running Slideshow");
-    QTRY_COMPARE_WITH_TIMEOUT(viewer.currentIndex, 2, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(viewer.list.currentIndex, 2, 5000);
     EXPECT_EQ(fixture.title(), "Quillmere - Running Slideshow");
-    QTRY_COMPARE_WITH_TIMEOUT(viewer.currentIndex, 0, 5000);  // wrapped around
+    QTRY_COMPARE_WITH_TIMEOUT(viewer.list.currentIndex, 0, 5000);  // wrapped around
     fixture.press(Qt::Key_S);
-    EXPECT_EQ(viewer.slideshowRunning, 0);
+    EXPECT_EQ(viewer.window.slideshowRunning, 0);
     const std::string expected =
-        "Quillmere - " + viewer.pictureList[viewer.currentIndex].filename().string();
+        "Quillmere - " + viewer.list.pictureList[viewer.list.currentIndex].filename().string();
     EXPECT_EQ(fixture.title().toStdString(), expected);
 }
 
@@ -117,7 +117,7 @@ TEST_F(SlideshowTest, STwiceWithinThePauseGivesNoStepAndNoStepFollowsAStop) {
     fixture.press(Qt::Key_S);
     EXPECT_EQ(fixture.title(), "Quillmere - a.bmp");
     QTest::qWait(kShortIntervalMs * 8);
-    EXPECT_EQ(viewer.currentIndex, 0);
+    EXPECT_EQ(viewer.list.currentIndex, 0);
 }
 
 TEST_F(SlideshowTest, AOnePictureListRedrawsTheSamePicture) {
@@ -129,30 +129,30 @@ TEST_F(SlideshowTest, AOnePictureListRedrawsTheSamePicture) {
     // Smudge the surface: only a fresh decode and draw of the same picture cleans it.
     fixture.window->surface()->surfacePixels()->fill(Qt::magenta);
     QTRY_COMPARE_WITH_TIMEOUT(fixture.pixel(300, 300), QColor(Qt::red), 5000);
-    EXPECT_EQ(viewer.currentIndex, 0);
-    EXPECT_EQ(viewer.slideshowRunning, 1);
+    EXPECT_EQ(viewer.list.currentIndex, 0);
+    EXPECT_EQ(viewer.window.slideshowRunning, 1);
 }
 
 TEST_F(SlideshowTest, KeysWheelMenuAndResizeStopIt) {
     auto started = [&] {
         fixture.window->startSlideshow();
-        return viewer.slideshowRunning == 1;
+        return viewer.window.slideshowRunning == 1;
     };
     ASSERT_TRUE(started());
     fixture.press(Qt::Key_Space);
-    EXPECT_EQ(viewer.slideshowRunning, 0) << "unbound key";
+    EXPECT_EQ(viewer.window.slideshowRunning, 0) << "unbound key";
 
     ASSERT_TRUE(started());
     fixture.press(Qt::Key_Right);
-    EXPECT_EQ(viewer.slideshowRunning, 0);
-    EXPECT_EQ(viewer.currentIndex, 1) << "the key stops the show, then steps once";
+    EXPECT_EQ(viewer.window.slideshowRunning, 0);
+    EXPECT_EQ(viewer.list.currentIndex, 1) << "the key stops the show, then steps once";
 
     ASSERT_TRUE(started());
     const QPointF local(100, 100);
     QWheelEvent wheel(local, fixture.window->surface()->mapToGlobal(local), QPoint(),
                       QPoint(0, 120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(fixture.window->surface(), &wheel);
-    EXPECT_EQ(viewer.slideshowRunning, 0) << "wheel";
+    EXPECT_EQ(viewer.window.slideshowRunning, 0) << "wheel";
 
     ASSERT_TRUE(started());
     QTimer::singleShot(30, [] {
@@ -162,14 +162,14 @@ TEST_F(SlideshowTest, KeysWheelMenuAndResizeStopIt) {
     QContextMenuEvent menuEvent(QContextMenuEvent::Keyboard, QPoint(5, 5),
                                 fixture.window->mapToGlobal(QPoint(5, 5)));
     QApplication::sendEvent(fixture.window.get(), &menuEvent);
-    EXPECT_EQ(viewer.slideshowRunning, 0) << "context menu";
+    EXPECT_EQ(viewer.window.slideshowRunning, 0) << "context menu";
 
     fixture.window->setWindowState(Qt::WindowNoState);
     settle();
     ASSERT_TRUE(started());
     fixture.window->resize(fixture.window->width() + 20, fixture.window->height() + 10);
     settle();
-    EXPECT_EQ(viewer.slideshowRunning, 0) << "resize";
+    EXPECT_EQ(viewer.window.slideshowRunning, 0) << "resize";
 }
 
 TEST_F(SlideshowTest, AMoveAndADropDoNotStopIt) {
@@ -178,25 +178,25 @@ TEST_F(SlideshowTest, AMoveAndADropDoNotStopIt) {
     fixture.window->startSlideshow();
     fixture.window->move(fixture.window->x() + 15, fixture.window->y() + 5);
     settle();
-    EXPECT_EQ(viewer.slideshowRunning, 1) << "move";
+    EXPECT_EQ(viewer.window.slideshowRunning, 1) << "move";
 
     TempFolder other;
     writePicture(other / "x.bmp", 10, 10, Qt::red);
     writePicture(other / "y.bmp", 10, 10, Qt::green);
     fixture.window->openDroppedFile(other / "x.bmp");
-    EXPECT_EQ(viewer.slideshowRunning, 1) << "drop";
+    EXPECT_EQ(viewer.window.slideshowRunning, 1) << "drop";
     EXPECT_EQ(fixture.title(), "Quillmere - Running Slideshow");
-    QTRY_COMPARE_WITH_TIMEOUT(viewer.currentIndex, 1, 5000);
-    EXPECT_EQ(viewer.pictureList[1].filename(), "y.bmp");
+    QTRY_COMPARE_WITH_TIMEOUT(viewer.list.currentIndex, 1, 5000);
+    EXPECT_EQ(viewer.list.pictureList[1].filename(), "y.bmp");
 }
 
 TEST_F(SlideshowTest, AStopWhileAStepIsPendingLeavesNoStepBehind) {
     fixture.window->startSlideshow();
     QTest::qWait(kShortIntervalMs / 2);
     fixture.window->stopSlideshow();
-    const int index = viewer.currentIndex;
+    const int index = viewer.list.currentIndex;
     waitSteps(4);
-    EXPECT_EQ(viewer.currentIndex, index);
+    EXPECT_EQ(viewer.list.currentIndex, index);
 }
 
 }  // namespace

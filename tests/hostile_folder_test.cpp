@@ -35,7 +35,7 @@ class HostileFolderTest : public ::testing::Test {
     }
     // Steps with the key until the title names `name`, at most once round the list.
     bool stepTo(const std::string& name) {
-        for (size_t i = 0; i <= viewer.pictureList.size(); ++i) {
+        for (size_t i = 0; i <= viewer.list.pictureList.size(); ++i) {
             if (fixture.title().toStdString() == "Quillmere - " + name)
                 return true;
             fixture.press(Qt::Key_Right);
@@ -61,7 +61,7 @@ TEST_F(HostileFolderTest, UnreadableEntriesAmongPicturesShowTheBackgroundAndNoHa
 
     fixture.open(pictures / "a-first.bmp");
     // The link to the folder itself is a folder, so not listed; the rest are.
-    ASSERT_EQ(viewer.pictureList.size(), 8u);
+    ASSERT_EQ(viewer.list.pictureList.size(), 8u);
     EXPECT_EQ(centre(), kRed);
     for (const char* name :
          {"b-pipe.jpg", "c-loop-1.png", "c-loop-2.png", "d-endless.gif", "e-dangling.bmp"}) {
@@ -146,7 +146,7 @@ TEST_F(HostileFolderTest, AFolderThatVanishesWhileShownLeavesAWorkingWindow) {
         fixture.press(key);
         EXPECT_NE(centre(), kRed);
     }
-    EXPECT_EQ(viewer.pictureList.size(), 3u);
+    EXPECT_EQ(viewer.list.pictureList.size(), 3u);
 
     // A folder of the same name that comes back holds what is there now.
     fs::create_directory(folder);

@@ -51,22 +51,22 @@ class InputMapTest : public ::testing::Test {
 };
 
 TEST_F(InputMapTest, TurningKeysIgnoreModifiers) {
-    ASSERT_EQ(viewer.currentPicture.width(), 40);
+    ASSERT_EQ(viewer.render.currentPicture.width(), 40);
     fixture.press(Qt::Key_R);
-    EXPECT_EQ(viewer.currentPicture.width(), 20);
+    EXPECT_EQ(viewer.render.currentPicture.width(), 20);
     fixture.press(Qt::Key_R, Qt::ControlModifier);
-    EXPECT_EQ(viewer.currentPicture.width(), 40);
+    EXPECT_EQ(viewer.render.currentPicture.width(), 40);
     fixture.press(Qt::Key_R, Qt::ShiftModifier);
-    EXPECT_EQ(viewer.currentPicture.width(), 20);
+    EXPECT_EQ(viewer.render.currentPicture.width(), 20);
     fixture.press(Qt::Key_L);
-    EXPECT_EQ(viewer.currentPicture.width(), 40);
+    EXPECT_EQ(viewer.render.currentPicture.width(), 40);
 }
 
 TEST_F(InputMapTest, CFlipsTheBackgroundOfTheMargins) {
     // 40 x 20 in 800 x 600: the picture fills the width, the top rows are margin.
     EXPECT_EQ(fixture.pixel(400, 5), QColor(250, 250, 250));
     fixture.press(Qt::Key_C);
-    EXPECT_EQ(viewer.backgroundLevel, 0);
+    EXPECT_EQ(viewer.render.backgroundLevel, 0);
     EXPECT_EQ(fixture.pixel(400, 5), QColor(0, 0, 0));
     fixture.press(Qt::Key_C, Qt::ShiftModifier);
     EXPECT_EQ(fixture.pixel(400, 5), QColor(250, 250, 250));
@@ -77,22 +77,22 @@ TEST_F(InputMapTest, UnboundKeysEnterAndEscChangeNothing) {
     for (int key : {Qt::Key_Space, Qt::Key_A, Qt::Key_Return, Qt::Key_Escape}) {
         fixture.press(key);
         EXPECT_EQ(fixture.title(), title) << key;
-        EXPECT_EQ(viewer.zoomFactor, 1.0f) << key;
-        EXPECT_EQ(viewer.isFullScreen, 0) << key;
+        EXPECT_EQ(viewer.render.zoom.zoomFactor, 1.0f) << key;
+        EXPECT_EQ(viewer.window.isFullScreen, 0) << key;
         EXPECT_TRUE(fixture.window->isVisible()) << key;
     }
 }
 
 TEST_F(InputMapTest, TheWheelTakesOneStepPerEventWhateverItsDelta) {
     wheel(1);
-    EXPECT_FLOAT_EQ(viewer.zoomFactor, 1.2f);
+    EXPECT_FLOAT_EQ(viewer.render.zoom.zoomFactor, 1.2f);
     wheel(1200);
-    EXPECT_EQ(viewer.zoomFactor, static_cast<float>(static_cast<double>(1.2f) + 0.2));
+    EXPECT_EQ(viewer.render.zoom.zoomFactor, static_cast<float>(static_cast<double>(1.2f) + 0.2));
     wheel(-1);
     wheel(-480);
-    EXPECT_EQ(viewer.zoomFactor, 1.0f);
+    EXPECT_EQ(viewer.render.zoom.zoomFactor, 1.0f);
     wheel(0);  // no forward motion counts as backward
-    EXPECT_EQ(viewer.zoomFactor, 1.0f);
+    EXPECT_EQ(viewer.render.zoom.zoomFactor, 1.0f);
 }
 
 // Under a Cyrillic layout the key where a US keyboard prints F gives a Cyrillic letter; it is
@@ -104,9 +104,9 @@ TEST_F(InputMapTest, LetterShortcutsWorkUnderACyrillicLayout) {
         fixture.waitIdle();
     };
     press(0x0410, 41, QString(QChar(0x0430)));  // the F key: Cyrillic a
-    EXPECT_EQ(viewer.isFullScreen, 1);
+    EXPECT_EQ(viewer.window.isFullScreen, 1);
     press(0x042B, 39, QString(QChar(0x044B)));  // the S key: Cyrillic yeru
-    EXPECT_EQ(viewer.slideshowRunning, 1);
+    EXPECT_EQ(viewer.window.slideshowRunning, 1);
 }
 
 // The pointer: a closed hand while dragging; in full screen it hides once it rests and
@@ -136,8 +136,8 @@ TEST_F(InputMapTest, ASidewaysScrollDoesNothing) {
     fixture.window->startSlideshow();
     wheel(0, 120);
     wheel(0, -120);
-    EXPECT_FLOAT_EQ(viewer.zoomFactor, 1.2f);
-    EXPECT_EQ(viewer.slideshowRunning, 1);
+    EXPECT_FLOAT_EQ(viewer.render.zoom.zoomFactor, 1.2f);
+    EXPECT_EQ(viewer.window.slideshowRunning, 1);
 }
 
 // Spreading the fingers by a scale of 0.2 takes one zoom step, about the point between them
@@ -147,49 +147,49 @@ TEST_F(InputMapTest, APinchZoomsInStepsAboutItsCentre) {
     pinch(Qt::BeginNativeGesture, 0);
     for (int i = 0; i < 9; ++i)
         pinch(Qt::ZoomNativeGesture, 0.05);  // 0.45 in all: two steps
-    EXPECT_EQ(viewer.slideshowRunning, 0);
-    EXPECT_EQ(viewer.zoomFactor, static_cast<float>(static_cast<double>(1.2f) + 0.2));
-    EXPECT_EQ(viewer.zoomAnchorX, 300);
-    EXPECT_EQ(viewer.zoomAnchorY, 200);
+    EXPECT_EQ(viewer.window.slideshowRunning, 0);
+    EXPECT_EQ(viewer.render.zoom.zoomFactor, static_cast<float>(static_cast<double>(1.2f) + 0.2));
+    EXPECT_EQ(viewer.render.zoom.zoomAnchorX, 300);
+    EXPECT_EQ(viewer.render.zoom.zoomAnchorY, 200);
     pinch(Qt::EndNativeGesture, 0);
     pinch(Qt::BeginNativeGesture, 0);
     pinch(Qt::ZoomNativeGesture, -0.15, {50, 50});  // the rest of the last pinch is gone
-    EXPECT_EQ(viewer.zoomFactor, static_cast<float>(static_cast<double>(1.2f) + 0.2));
+    EXPECT_EQ(viewer.render.zoom.zoomFactor, static_cast<float>(static_cast<double>(1.2f) + 0.2));
     pinch(Qt::ZoomNativeGesture, -0.9, {50, 50});
-    EXPECT_EQ(viewer.zoomFactor, 1.0f);
+    EXPECT_EQ(viewer.render.zoom.zoomFactor, 1.0f);
 }
 
 TEST_F(InputMapTest, ALeftPressAtFitStartsNoDrag) {
     QTest::mousePress(fixture.window->surface(), Qt::LeftButton, {}, QPoint(100, 100));
-    EXPECT_EQ(viewer.isDragging, 0);
+    EXPECT_EQ(viewer.render.zoom.isDragging, 0);
     QTest::mouseMove(fixture.window->surface(), QPoint(150, 120));
-    EXPECT_EQ(viewer.panX, 0.0f);
+    EXPECT_EQ(viewer.render.zoom.panX, 0.0f);
     QTest::mouseRelease(fixture.window->surface(), Qt::LeftButton, {}, QPoint(150, 120));
 }
 
 TEST_F(InputMapTest, ADragWhileZoomedMovesThePictureAndEndsOnRelease) {
     moveCursorTo(400, 300);
     fixture.press(Qt::Key_Up);
-    ASSERT_NE(viewer.zoomFactor, 1.0f);
-    const float panBefore = viewer.panX;
+    ASSERT_NE(viewer.render.zoom.zoomFactor, 1.0f);
+    const float panBefore = viewer.render.zoom.panX;
     moveCursorTo(200, 200);
     QTest::mousePress(fixture.window->surface(), Qt::LeftButton, {}, QPoint(200, 200));
-    EXPECT_EQ(viewer.isDragging, 1);
+    EXPECT_EQ(viewer.render.zoom.isDragging, 1);
     moveCursorTo(230, 188);
     QTest::mouseMove(fixture.window->surface(), QPoint(230, 188));
-    EXPECT_FLOAT_EQ(viewer.panX, panBefore + 30);
+    EXPECT_FLOAT_EQ(viewer.render.zoom.panX, panBefore + 30);
     QTest::mouseRelease(fixture.window->surface(), Qt::LeftButton, {}, QPoint(230, 188));
-    EXPECT_EQ(viewer.isDragging, 0);
+    EXPECT_EQ(viewer.render.zoom.isDragging, 0);
 }
 
 TEST_F(InputMapTest, ADoubleClickTogglesThreeTimesAndBack) {
     moveCursorTo(400, 300);
     QTest::mouseDClick(fixture.window->surface(), Qt::LeftButton, {}, QPoint(400, 300));
-    EXPECT_EQ(viewer.zoomFactor, 3.0f);
-    EXPECT_EQ(viewer.zoomAnchorX, 400);
-    EXPECT_EQ(viewer.zoomAnchorY, 300);
+    EXPECT_EQ(viewer.render.zoom.zoomFactor, 3.0f);
+    EXPECT_EQ(viewer.render.zoom.zoomAnchorX, 400);
+    EXPECT_EQ(viewer.render.zoom.zoomAnchorY, 300);
     QTest::mouseDClick(fixture.window->surface(), Qt::LeftButton, {}, QPoint(400, 300));
-    EXPECT_EQ(viewer.zoomFactor, 1.0f);
+    EXPECT_EQ(viewer.render.zoom.zoomFactor, 1.0f);
 }
 
 // Opens the context menu and hands it to the check while it shows.
@@ -242,20 +242,20 @@ TEST_F(InputMapTest, MenuCommandsReachTheirOperations) {
     choose("Previous  ( Left )");
     EXPECT_EQ(fixture.title(), "Quillmere - a.bmp");
     choose("Rotate Right  ( R )");
-    EXPECT_EQ(viewer.currentPicture.width(), 20);
+    EXPECT_EQ(viewer.render.currentPicture.width(), 20);
     choose("Rotate Left  ( L )");
-    EXPECT_EQ(viewer.currentPicture.width(), 40);
+    EXPECT_EQ(viewer.render.currentPicture.width(), 40);
     choose("Zoom In  ( Up )");
-    EXPECT_FLOAT_EQ(viewer.zoomFactor, 1.2f);
+    EXPECT_FLOAT_EQ(viewer.render.zoom.zoomFactor, 1.2f);
     choose("Zoom Out  ( Down )");
-    EXPECT_EQ(viewer.zoomFactor, 1.0f);
+    EXPECT_EQ(viewer.render.zoom.zoomFactor, 1.0f);
     choose("BG Color Toggle  ( C )");
-    EXPECT_EQ(viewer.backgroundLevel, 0);
+    EXPECT_EQ(viewer.render.backgroundLevel, 0);
     choose("Slideshow Toggle ( S )");
-    EXPECT_EQ(viewer.slideshowRunning, 1);
+    EXPECT_EQ(viewer.window.slideshowRunning, 1);
     choose("Full Screen Toggle  ( F )");  // opening the menu stopped the slideshow
-    EXPECT_EQ(viewer.slideshowRunning, 0);
-    EXPECT_EQ(viewer.isFullScreen, 1);
+    EXPECT_EQ(viewer.window.slideshowRunning, 0);
+    EXPECT_EQ(viewer.window.isFullScreen, 1);
 }
 
 }  // namespace

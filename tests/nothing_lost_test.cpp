@@ -144,7 +144,7 @@ TEST_F(NothingLostTest, EveryCommandButAConfirmedDeleteLeavesEveryFileAsItWas) {
     const std::map<std::string, std::string> before = folderBytes(pictures.path());
     fixture.open(pictures / "3-turned-by-exif.jpg");
     // Every picture of every format meets every command.
-    const size_t pictureCount = viewer.pictureList.size();
+    const size_t pictureCount = viewer.list.pictureList.size();
     for (size_t round = 0; round < pictureCount; ++round) {
         pressEveryKey();
         dragAndWheel();
@@ -160,7 +160,7 @@ TEST_F(NothingLostTest, EveryCommandButAConfirmedDeleteLeavesEveryFileAsItWas) {
     fixture.window->close();
     settle();
     EXPECT_GT(shell.requests, 0);
-    EXPECT_EQ(viewer.pictureList.size(), before.size() - 1);
+    EXPECT_EQ(viewer.list.pictureList.size(), before.size() - 1);
     const std::map<std::string, std::string> after = folderBytes(pictures.path());
     ASSERT_EQ(after.size(), before.size());
     for (const auto& [name, bytes] : before) {

@@ -172,7 +172,7 @@ class DuringDecode : public PictureArrival, public ::testing::WithParamInterface
             std::make_shared<Prefetcher>(Prefetcher::defaultCapBytes(), slow.prepare());
         window.open(pictures / (GetParam().stepByDelete ? "a.bmp" : "c.jpg"));
         QCursor::setPos(window.window->surface()->mapToGlobal(QPoint(300, 200)));
-        viewer.zoomFactor = GetParam().startZoom;
+        viewer.render.zoom.zoomFactor = GetParam().startZoom;
         QTimer answer;
         if (GetParam().stepByDelete) {
             answer.setSingleShot(true);
@@ -194,10 +194,15 @@ class DuringDecode : public PictureArrival, public ::testing::WithParamInterface
         for (const int key : GetParam().keys)
             QTest::keyClick(window.window.get(), static_cast<Qt::Key>(key));
         window.waitIdle();
-        return {
-            window.title(),      viewer.zoomFactor,  viewer.panX,
-            viewer.panY,         viewer.zoomAnchorX, viewer.zoomAnchorY,
-            viewer.currentIndex, viewer.loadFailed,  *window.window->surface()->surfacePixels()};
+        return {window.title(),
+                viewer.render.zoom.zoomFactor,
+                viewer.render.zoom.panX,
+                viewer.render.zoom.panY,
+                viewer.render.zoom.zoomAnchorX,
+                viewer.render.zoom.zoomAnchorY,
+                viewer.list.currentIndex,
+                viewer.render.loadFailed,
+                *window.window->surface()->surfacePixels()};
     }
 };
 
@@ -249,11 +254,11 @@ TEST_F(PictureArrival, TheSlideshowPauseCountsFromThePictureDrawn) {
     openSlowly(folder / "a.bmp");
     fixture.window->slideshow()->setIntervalMs(30);
     fixture.window->startSlideshow();
-    QTRY_VERIFY_WITH_TIMEOUT(viewer.currentIndex == 1, 2000);
+    QTRY_VERIFY_WITH_TIMEOUT(viewer.list.currentIndex == 1, 2000);
     // b.bmp is still coming: no step may follow before it is drawn.
     QTRY_COMPARE_WITH_TIMEOUT(centre(), QColor(Qt::green), 2000);
-    EXPECT_EQ(viewer.currentIndex, 1);
-    QTRY_VERIFY_WITH_TIMEOUT(viewer.currentIndex == 2, 2000);
+    EXPECT_EQ(viewer.list.currentIndex, 1);
+    QTRY_VERIFY_WITH_TIMEOUT(viewer.list.currentIndex == 2, 2000);
 }
 
 // A picture larger than the viewer holds is shown fitted from a level of it, not refused:
@@ -265,9 +270,9 @@ TEST_F(PictureArrival, APictureOverTheBudgetStillShowsFitted) {
         WindowFixture window;
         window.open(folder / name);
         Image::setMaxPictureBytesForTests(0);
-        EXPECT_EQ(viewer.loadFailed, 0) << name;
-        EXPECT_TRUE(viewer.currentPicture.reduced()) << name;
-        EXPECT_EQ(viewer.currentPicture.fullWidth(), 1000) << name;
+        EXPECT_EQ(viewer.render.loadFailed, 0) << name;
+        EXPECT_TRUE(viewer.render.currentPicture.reduced()) << name;
+        EXPECT_EQ(viewer.render.currentPicture.fullWidth(), 1000) << name;
         const QColor centre = window.pixel(400, 290);
         EXPECT_LT(centre.red() + centre.green() + std::abs(centre.blue() - 255), 8) << name;
         std::filesystem::remove(folder / name);

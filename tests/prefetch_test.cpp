@@ -80,7 +80,7 @@ TEST_P(CachedStep, GivesWhatAFreshDecodeGives) {
     list.pictureList = {file};
 
     RenderState fresh;
-    fresh.zoomFactor = 2.0f;
+    fresh.zoom.zoomFactor = 2.0f;
     SurfaceImage freshSurface;
     const int32_t freshResult =
         renderPicture(currentPath(list), fresh, &freshSurface, 0, kRotateNone);
@@ -90,7 +90,7 @@ TEST_P(CachedStep, GivesWhatAFreshDecodeGives) {
     prefetcher.waitIdle();
     ASSERT_EQ(prefetcher.cachedCount(), 1u);
     RenderState cached;
-    cached.zoomFactor = 2.0f;
+    cached.zoom.zoomFactor = 2.0f;
     cached.loadFailed = 1;
     SurfaceImage cachedSurface;
     bool asked = false;
@@ -109,7 +109,7 @@ TEST_P(CachedStep, GivesWhatAFreshDecodeGives) {
     EXPECT_EQ(cached.currentPicture.hasAlpha(), fresh.currentPicture.hasAlpha());
     EXPECT_EQ(cached.alphaPremultiplied, fresh.alphaPremultiplied);
     EXPECT_EQ(cached.loadFailed, fresh.loadFailed);
-    EXPECT_EQ(cached.zoomFactor, fresh.zoomFactor);
+    EXPECT_EQ(cached.zoom.zoomFactor, fresh.zoom.zoomFactor);
     expectSameExif(cached.exifInfo, fresh.exifInfo);
     EXPECT_EQ(cachedSurface.pixels, freshSurface.pixels);
 }

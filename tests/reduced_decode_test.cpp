@@ -148,7 +148,7 @@ TEST_F(QuadrantsListed, ZoomBringsTheFullPictureTurnedAsShown) {
     const QImage shown = state.currentPicture.qimage().copy();
     EXPECT_TRUE(near(shown.pixel(2, 2), kGreen));  // turned left once in all
 
-    state.zoomFactor = 1.5f;
+    state.zoom.zoomFactor = 1.5f;
     ASSERT_EQ(renderPicture(currentPath(list), state, &surface, 1, 0), 0);
     const QImage& full = state.currentPicture.qimage();
     ASSERT_FALSE(state.currentPicture.reduced());
@@ -184,7 +184,7 @@ TEST_F(QuadrantsListed, ChangedFileKeepsTheReducedPicture) {
             writeQuadrants(dir, "q.jpg", 1000, 1000);
         else
             std::filesystem::remove(list.pictureList[0]);
-        shown.zoomFactor = 2.0f;
+        shown.zoom.zoomFactor = 2.0f;
         EXPECT_EQ(renderPicture(currentPath(list), shown, &surface, 1, 0), 0) << trap;
         EXPECT_TRUE(shown.currentPicture.reduced()) << trap;
         EXPECT_EQ(shown.currentPicture.fullWidth(), 1600) << trap;

@@ -58,9 +58,9 @@ TEST(RenderPicture, FitsPictureOverGreyMargins) {
         FakeSurface surface(row.surfaceWidth, row.surfaceHeight);
         RenderState state;
         state.currentPicture = solid(row.pictureWidth, row.pictureHeight, kPaint);
-        state.zoomFactor = row.zoom;
-        state.panX = row.panX;
-        state.panY = row.panY;
+        state.zoom.zoomFactor = row.zoom;
+        state.zoom.panX = row.panX;
+        state.zoom.panY = row.panY;
         EXPECT_EQ(renderPicture(currentPath(listOf("/p/a.jpg")), state, &surface, 1, 0), 0)
             << row.trap;
         EXPECT_EQ(mismatches(surface.pixels, row.drawn, kPaint, kGrey), 0) << row.trap;
@@ -172,19 +172,19 @@ TEST(RenderPicture, TurnsRedrawTurnedAndResetZoom) {
     const QImage decoded = state.currentPicture.qimage().copy();
     const PictureListState list = listOf("/a.jpg");
     renderPicture(currentPath(list), state, &surface, 1, 0);  // fills the cache before the turn
-    state.zoomFactor = 3.0f;
-    state.panX = -7.0f;
+    state.zoom.zoomFactor = 3.0f;
+    state.zoom.panX = -7.0f;
     renderPicture(currentPath(list), state, &surface, 1, kRotateRight);
-    EXPECT_EQ(state.zoomFactor, 1.0f);
-    EXPECT_EQ(state.panX, -7.0f);
+    EXPECT_EQ(state.zoom.zoomFactor, 1.0f);
+    EXPECT_EQ(state.zoom.panX, -7.0f);
     EXPECT_EQ(surface.pixels.pixel(10, 1), kPaint);  // the left pixel now on top
     EXPECT_EQ(surface.pixels.pixel(10, 18), 0xFF0000FFu);
     for (int i = 0; i < 3; ++i)
         renderPicture(currentPath(list), state, &surface, 1, kRotateRight);
     EXPECT_EQ(state.currentPicture.qimage(), decoded);
-    state.zoomFactor = 2.0f;
+    state.zoom.zoomFactor = 2.0f;
     renderPicture(currentPath(list), state, &surface, 1, 7);  // not a turn: nothing changes
-    EXPECT_EQ(state.zoomFactor, 2.0f);
+    EXPECT_EQ(state.zoom.zoomFactor, 2.0f);
     EXPECT_EQ(state.currentPicture.qimage(), decoded);
 }
 
@@ -198,7 +198,7 @@ TEST(RenderPicture, FailedDecodeShowsBackgroundThenRedrawsNothing) {
     EXPECT_EQ(state.loadFailed, 1);
     EXPECT_EQ(mismatches(surface.pixels, {}, 0, kGrey), 0);
     const int presents = surface.presents;
-    state.zoomFactor = 2.0f;
+    state.zoom.zoomFactor = 2.0f;
     state.backgroundLevel = 0;
     for (const int32_t rotation : {0, 1, 2})
         EXPECT_EQ(renderPicture(currentPath(list), state, &surface, 1, rotation), -1);

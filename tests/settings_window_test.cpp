@@ -48,14 +48,14 @@ class SettingsWindowTest : public ::testing::Test {
 TEST_F(SettingsWindowTest, WithoutAFileTheWindowOpensMaximisedOnGrey) {
     fixture.open(pictures / "a.bmp");
     EXPECT_TRUE(fixture.window->isMaximized());
-    EXPECT_EQ(viewer.backgroundLevel, 250);
+    EXPECT_EQ(viewer.render.backgroundLevel, 250);
 }
 
 TEST_F(SettingsWindowTest, AStoredMaximisedWindowIsPlacedThenMaximisedAndRestoresThere) {
     store({50, 60, 850, 660, 1, 0});
     fixture.open(pictures / "a.bmp");
     EXPECT_TRUE(fixture.window->isMaximized());
-    EXPECT_EQ(viewer.backgroundLevel, 0);
+    EXPECT_EQ(viewer.render.backgroundLevel, 0);
     fixture.window->setWindowState(Qt::WindowNoState);
     settle();
     EXPECT_EQ(fixture.window->frameGeometry(), QRect(50, 60, 800, 600));

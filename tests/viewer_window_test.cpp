@@ -27,17 +27,17 @@ TEST_F(ViewerWindowTest, StartedWithTheThirdOfFivePicturesNamesItAfterTheFirstPa
     fixture.open(pictures / "c3.png");
     ASSERT_TRUE(fixture.window->firstPaintDone());
     EXPECT_EQ(fixture.title(), "Quillmere - c3.png");
-    EXPECT_EQ(viewer.pictureList.size(), 5u);
-    EXPECT_EQ(viewer.currentIndex, 2);
+    EXPECT_EQ(viewer.list.pictureList.size(), 5u);
+    EXPECT_EQ(viewer.list.currentIndex, 2);
 }
 
 TEST_F(ViewerWindowTest, NextAndPreviousWrapAroundAndResetTheZoom) {
     makeFive();
     fixture.open(pictures / "e10.png");
-    viewer.zoomFactor = 3.0f;
+    viewer.render.zoom.zoomFactor = 3.0f;
     fixture.press(Qt::Key_Right);
     EXPECT_EQ(fixture.title(), "Quillmere - a1.png");
-    EXPECT_EQ(viewer.zoomFactor, 1.0f);
+    EXPECT_EQ(viewer.render.zoom.zoomFactor, 1.0f);
     fixture.press(Qt::Key_Left);
     EXPECT_EQ(fixture.title(), "Quillmere - e10.png");
     fixture.press(Qt::Key_Left);

@@ -28,10 +28,10 @@ TEST(Wayland, TheWindowOpensStepsZoomsTurnsAndCloses) {
     EXPECT_EQ(fixture.title(), "Quillmere - b.bmp");
     EXPECT_EQ(centre(), QColor(Qt::green));
     fixture.press(Qt::Key_Up);
-    EXPECT_FLOAT_EQ(viewer.zoomFactor, 1.2f);
+    EXPECT_FLOAT_EQ(viewer.render.zoom.zoomFactor, 1.2f);
     fixture.press(Qt::Key_R);
-    EXPECT_EQ(viewer.currentPicture.width(), 20);
-    EXPECT_EQ(viewer.zoomFactor, 1.0f);
+    EXPECT_EQ(viewer.render.currentPicture.width(), 20);
+    EXPECT_EQ(viewer.render.zoom.zoomFactor, 1.0f);
     fixture.window->close();
     settle();
     EXPECT_FALSE(fixture.window->isVisible());
