@@ -28,6 +28,11 @@ QPoint PictureSurface::devicePos(QPointF global) const {
             static_cast<int>(std::floor(local.y() * ratio))};
 }
 
+std::optional<CursorPos> PictureSurface::cursor() const {
+    const QPoint p = devicePos(QCursor::pos());
+    return CursorPos{p.x(), p.y()};
+}
+
 void PictureSurface::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     if (firstPaintHook_) {

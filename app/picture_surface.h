@@ -28,6 +28,8 @@ class PictureSurface : public QWidget, public RenderTarget {
     void setFillLevel(int level) { fillLevel_ = level; }
     // A point of the screen in surface device pixels (the cursor's: QCursor::pos()).
     QPoint devicePos(QPointF global) const;
+    // Where the cursor is, as the zoom takes it.
+    std::optional<CursorPos> cursor() const;
 
   protected:
     void paintEvent(QPaintEvent* event) override;

@@ -241,8 +241,8 @@ void ViewerWindow::runCommand(CommandId command) {
         {ID_ROTATE_RIGHT, [](ViewerWindow& w) { w.view_->render(1, kRotateRight); }},
         {ID_NEXT, [](ViewerWindow& w) { w.step(1); }},
         {ID_PREVIOUS, [](ViewerWindow& w) { w.step(-1); }},
-        {ID_ZOOM_IN, [](ViewerWindow& w) { w.zoomBy(ZoomStep::Op::In, w.cursor()); }},
-        {ID_ZOOM_OUT, [](ViewerWindow& w) { w.zoomBy(ZoomStep::Op::Out, w.cursor()); }},
+        {ID_ZOOM_IN, [](ViewerWindow& w) { w.zoomBy(ZoomStep::Op::In, w.surface_->cursor()); }},
+        {ID_ZOOM_OUT, [](ViewerWindow& w) { w.zoomBy(ZoomStep::Op::Out, w.surface_->cursor()); }},
         {ID_DELETE, [](ViewerWindow& w) { w.deleteCurrentPicture(); }},
         {ID_OPEN_WITH, [](ViewerWindow&) { openWith(viewer.list); }},
         {ID_SLIDESHOW_TOGGLE,
@@ -264,11 +264,6 @@ void ViewerWindow::runCommand(CommandId command) {
         if (id == command)
             return run(*this);
     }
-}
-
-std::optional<CursorPos> ViewerWindow::cursor() const {
-    const QPoint p = surface_->devicePos(QCursor::pos());
-    return CursorPos{p.x(), p.y()};
 }
 
 // Keeps the rectangle of a window in its normal placement; returns whether it is. Until the
@@ -308,8 +303,8 @@ void ViewerWindow::handleInput(QEvent* event) {
     if (!decision.zoom)
         return;
     if (decision.redraw)
-        return zoomBy(*decision.zoom, cursor());
-    zoomStep(viewer.render, {*decision.zoom, cursor()});
+        return zoomBy(*decision.zoom, surface_->cursor());
+    zoomStep(viewer.render, {*decision.zoom, surface_->cursor()});
     updatePointer();
 }
 

@@ -80,7 +80,6 @@ class ViewerWindow : public QDialog {
     void loadSettings();
     void handleInput(QEvent* event);
     void pinch(QNativeGestureEvent* gesture);
-    std::optional<CursorPos> cursor() const;
     bool noteNormalPlacement();
     int step(int travel);
     int reloadCurrent();
