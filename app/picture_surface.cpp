@@ -36,9 +36,9 @@ std::optional<CursorPos> PictureSurface::cursor() const {
 void PictureSurface::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     if (firstPaintHook_) {
-        // The window's buffer is written here for the first time, which is slow (its memory
-        // is new); done now, it overlaps the first picture's decode instead of following it.
-        painter.drawImage(QRectF(rect()), pixels_);
+        // The window draws its first picture now when it is decoded: the window's buffer,
+        // slow to write the first time (its memory is new), is then written once, with the
+        // picture, instead of with the background first.
         auto hook = std::move(firstPaintHook_);
         firstPaintHook_ = nullptr;
         painting_ = true;

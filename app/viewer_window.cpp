@@ -55,7 +55,6 @@ ViewerWindow::ViewerWindow(ViewerOptions options, QWidget* parent)
                    Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
     setAcceptDrops(true);
     setFocusPolicy(Qt::StrongFocus);
-    setWindowIcon(QIcon(QString::fromUtf8(product::kIconResource)));
     placement_ = std::make_unique<WindowPlacement>(
         *this, QSize(ScaleX(kMinimumWidth), ScaleY(kMinimumHeight)));
     resize(kTemplateWidth, kTemplateHeight);
@@ -110,6 +109,10 @@ void ViewerWindow::onFirstPaint() {
     layoutToClientArea();
     updateTitle();
     reloadCurrent();
+    // Rendering the icon for the window system takes as long as drawing the picture: it
+    // follows the first paint instead of holding it up.
+    QTimer::singleShot(0, this,
+                       [this] { setWindowIcon(QIcon(QString::fromUtf8(product::kIconResource))); });
 }
 
 // area is in 96-DPI pixels, as the dialog template lays the control out.
@@ -216,6 +219,10 @@ void ViewerWindow::deleteCurrentPicture() {
     removeCurrentEntry(viewer.list);
     updateTitle();
     reloadCurrent();
+    // Rendering the icon for the window system takes as long as drawing the picture: it
+    // follows the first paint instead of holding it up.
+    QTimer::singleShot(0, this,
+                       [this] { setWindowIcon(QIcon(QString::fromUtf8(product::kIconResource))); });
 }
 
 void ViewerWindow::openDroppedFile(const std::filesystem::path& file) {
@@ -230,6 +237,10 @@ void ViewerWindow::openDroppedFile(const std::filesystem::path& file) {
         setWindowTitle(QString::fromUtf8(product::kName));
     updateTitle();
     reloadCurrent();
+    // Rendering the icon for the window system takes as long as drawing the picture: it
+    // follows the first paint instead of holding it up.
+    QTimer::singleShot(0, this,
+                       [this] { setWindowIcon(QIcon(QString::fromUtf8(product::kIconResource))); });
 }
 
 // Every command reaches its handler through this one table, from a key and a menu item alike.
