@@ -78,8 +78,6 @@ ViewerWindow::ViewerWindow(ViewerOptions options, QWidget* parent)
     OnInitDialog();
 }
 
-ViewerWindow::~ViewerWindow() = default;
-
 void ViewerWindow::OnInitDialog() {
     // One window per process: a new one starts from the state a fresh process has.
     viewer = ViewerState{};
@@ -106,7 +104,7 @@ void ViewerWindow::onFirstPaint() {
     firstPaintDone_ = 1;
     // By now the window system has framed the window: its frame goes where it was asked to.
     placement_->settle();
-    layoutToClientArea();
+    layoutPictureControl(rect());
     updateTitle();
     reloadCurrent();
     // Rendering the icon for the window system takes as long as drawing the picture: it
@@ -115,22 +113,18 @@ void ViewerWindow::onFirstPaint() {
                        [this] { setWindowIcon(QIcon(QString::fromUtf8(product::kIconResource))); });
 }
 
-// area is in 96-DPI pixels, as the dialog template lays the control out.
-void ViewerWindow::layoutPictureControl(const QRect& area) {
+// Lays the picture control over the client area as the dialog template lays it out: in
+// 96-DPI pixels, scaled to the screen's.
+void ViewerWindow::layoutPictureControl(const QRect& client) {
     if (!surface_)
         return;
+    const QRect area(QPoint(UnscaleX(client.left()), UnscaleY(client.top())),
+                     QPoint(UnscaleX(client.right() + 1) - 1, UnscaleY(client.bottom() + 1) - 1));
     surface_->setGeometry(ScaleX(area.left()), ScaleY(area.top()), ScaleX(area.width()),
                           ScaleY(area.height()));
     // Laid out from within the surface's first paint, the whole surface is being painted.
     if (!surface_->isPainting())
         surface_->update();
-}
-
-void ViewerWindow::layoutToClientArea() {
-    const QRect client = rect();
-    layoutPictureControl(
-        QRect(QPoint(UnscaleX(client.left()), UnscaleY(client.top())),
-              QPoint(UnscaleX(client.right() + 1) - 1, UnscaleY(client.bottom() + 1) - 1)));
 }
 
 Prefetcher& ViewerWindow::prefetcher() const {
@@ -333,12 +327,6 @@ void ViewerWindow::pinch(QNativeGestureEvent* gesture) {
         zoomBy(steps > 0 ? ZoomStep::Op::In : ZoomStep::Op::Out, CursorPos{centre.x(), centre.y()});
 }
 
-void ViewerWindow::keyPressEvent(QKeyEvent* event) {
-    // Keys were acted on by the pre-filter; the dialog's own Enter and Esc handling must
-    // not end the window.
-    event->accept();
-}
-
 void ViewerWindow::changeEvent(QEvent* event) {
     QDialog::changeEvent(event);
     if (event->type() != QEvent::WindowStateChange)
@@ -360,7 +348,7 @@ void ViewerWindow::resizeEvent(QResizeEvent* event) {
         surface_->setGeometry(rect());
         return;
     }
-    layoutToClientArea();
+    layoutPictureControl(rect());
     zoomStep(viewer.render, {ZoomStep::Op::Reset, std::nullopt});
     redraw();
     view_->surfaceResized();

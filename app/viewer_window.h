@@ -1,11 +1,13 @@
 #pragma once
 
 #include <QDialog>
+#include <QKeyEvent>
 
 #include <filesystem>
 #include <memory>
 #include <optional>
 
+#include "app/window_placement.h"
 #include "app/window_rect.h"
 #include "commands/command_ids.h"
 #include "render/geometry/zoom.h"
@@ -16,7 +18,6 @@ class PictureSurface;
 class PictureView;
 class Prefetcher;
 class Slideshow;
-class WindowPlacement;
 
 // How the window was started: what the command line asked for and where things live.
 struct ViewerOptions {
@@ -39,7 +40,7 @@ class ViewerWindow : public QDialog {
 
   public:
     explicit ViewerWindow(ViewerOptions options, QWidget* parent = nullptr);
-    ~ViewerWindow() override;
+    ~ViewerWindow() override = default;
 
     PictureSurface* surface() const { return surface_; }
     PointerLook* pointer() const { return pointer_; }
@@ -60,7 +61,9 @@ class ViewerWindow : public QDialog {
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
+    // Keys were acted on by the pre-filter; the dialog's own Enter and Esc handling must not
+    // end the window.
+    void keyPressEvent(QKeyEvent* event) override { event->accept(); }
     void showEvent(QShowEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void moveEvent(QMoveEvent* event) override;
@@ -75,8 +78,7 @@ class ViewerWindow : public QDialog {
   private:
     void OnInitDialog();
     void onFirstPaint();
-    void layoutPictureControl(const QRect& area);
-    void layoutToClientArea();
+    void layoutPictureControl(const QRect& client);
     void loadSettings();
     void handleInput(QEvent* event);
     void pinch(QNativeGestureEvent* gesture);
