@@ -356,6 +356,7 @@ void ViewerWindow::resizeEvent(QResizeEvent* event) {
 
 void ViewerWindow::moveEvent(QMoveEvent* event) {
     QDialog::moveEvent(event);
+    placement_->moved();
     if (noteNormalPlacement())
         redraw();
 }

@@ -2,6 +2,7 @@
 
 #include <QGuiApplication>
 #include <QScreen>
+#include <QTimer>
 #include <QWidget>
 #include <QWindow>
 
@@ -87,6 +88,7 @@ void WindowPlacement::settle() {
 
 void WindowPlacement::toggleFullScreen(WindowState& state) {
     if (state.isFullScreen) {
+        fullScreenWaits_ = false;
         // A maximised window goes back to the screen it was maximised on, which need not be
         // the primary.
         if (state.styleBeforeFullScreen & Qt::WindowMaximized)
@@ -109,8 +111,39 @@ void WindowPlacement::toggleFullScreen(WindowState& state) {
     QScreen* primary = QGuiApplication::primaryScreen();
     if (QWindow* handle = window_.windowHandle())
         handle->setScreen(primary);
-    if (primary && !primary->geometry().contains(window_.frameGeometry()))
+    if (!primary || primary->geometry().contains(window_.frameGeometry()))
+        return askFullScreen();
+    const QScreen* holding = QGuiApplication::screenAt(window_.frameGeometry().center());
+    const Qt::WindowStates restored =
+        window_.windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized);
+    if (holding == primary || !holding || restored == window_.windowState()) {
         window_.move(primary->availableGeometry().topLeft());
+        return askFullScreen();
+    }
+    // A maximised window on another monitor stays there whatever it is asked: it is restored
+    // first, moved once the window manager has restored it (a move asked before is lost), and
+    // asks for full screen once it is on the primary screen, or after a moment whatever the
+    // window manager did.
+    window_.setWindowState(restored);
+    fullScreenWaits_ = true;
+    QTimer::singleShot(kMoveWaitMs, &window_, [this] {
+        if (fullScreenWaits_)
+            askFullScreen();
+    });
+}
+
+void WindowPlacement::moved() {
+    const QScreen* primary = QGuiApplication::primaryScreen();
+    if (!fullScreenWaits_ || !primary)
+        return;
+    if (primary->geometry().contains(window_.frameGeometry()))
+        askFullScreen();
+    else
+        window_.move(primary->availableGeometry().topLeft());
+}
+
+void WindowPlacement::askFullScreen() {
+    fullScreenWaits_ = false;
     window_.setWindowState((window_.windowState() & ~(Qt::WindowMinimized | Qt::WindowMaximized)) |
                            Qt::WindowFullScreen);
 }

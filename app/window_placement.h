@@ -32,13 +32,20 @@ class WindowPlacement {
     // Full screen covers the primary screen; leaving it gives the client area back exactly,
     // its frame around it where it was. Keeps the state's record of the mode.
     void toggleFullScreen(WindowState& state);
+    // The window has moved: a full screen waiting for it to reach the primary screen goes on.
+    void moved();
 
   private:
     void noteMargins();
+    void askFullScreen();
+
+    // How long full screen waits for a maximised window to reach the primary screen.
+    static constexpr int kMoveWaitMs = 500;
 
     QWidget& window_;
     QSize minimumFrame_;
     QMargins margins_;
     std::optional<QRect> placed_;
     QRect clientBeforeFullScreen_;
+    bool fullScreenWaits_ = false;
 };

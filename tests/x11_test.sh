@@ -139,7 +139,6 @@ printf 'P6\n64 48\n255\n' >"$work/small.ppm"
 head -c $((64 * 48 * 3)) /dev/urandom >>"$work/small.ppm"
 opj_compress -i "$work/small.ppm" -o "$work/pictures/small.jp2" >/dev/null
 
-# A maximised window is not checked: openbox does not always move it before filling a monitor.
 primary=1920x1080+0+0
 write_settings 2300 200 3100 800 0 250
 start_viewer "$work/pictures/small.jp2"
@@ -152,6 +151,27 @@ expect_geometry "$primary" "full screen from the right monitor"
 xdotool key f
 expect_geometry "$before" "leaving full screen"
 echo "full screen from $before covered $primary and came back"
+close_viewer
+
+# A maximised window on the right monitor: the window manager keeps it there until it is
+# restored, so it is restored and moved before it asks for full screen.
+write_settings 2300 200 3100 800 1 250
+start_viewer "$work/pictures/small.jp2"
+for _ in $(seq 100); do
+    before=$(geometry)
+    left=${before#*+}
+    [[ $before == 1920x* ]] && ((${left%+*} >= 1920)) && break
+    sleep 0.05
+done
+if [[ $before != 1920x* ]] || ((${left%+*} < 1920)); then
+    fail "not maximised on the right monitor: $before"
+fi
+timeout 10 xdotool windowactivate --sync "$window" >/dev/null
+xdotool key f
+expect_geometry "$primary" "full screen from the maximised window on the right monitor"
+xdotool key f
+expect_geometry "$before" "leaving full screen back to maximised"
+echo "full screen from the maximised $before covered $primary and came back"
 close_viewer
 
 # A picture whose decode takes seconds: 24 megapixels of noise, stored losslessly with a
