@@ -46,11 +46,13 @@ void PictureView::redraw() {
 }
 
 void PictureView::surfaceResized() {
-    if (viewer.render.pending.active)
+    if (viewer.render.pending.active) {
         takeIfArrived();
-    else
-        source_->shown(currentPath(viewer.list), neighbourPaths(viewer.list, travel_),
-                       surfaceSize().width(), surfaceSize().height());
+        return;
+    }
+    const QSize size = surfaceSize();
+    source_->shown(currentPath(viewer.list), neighbourPaths(viewer.list, travel_), size.width(),
+                   size.height());
 }
 
 bool PictureView::busy() const {
@@ -68,16 +70,16 @@ void PictureView::onPictureArrived(const std::filesystem::path& file) {
 // it is being decoded again.
 std::optional<int> PictureView::takeIfArrived() {
     const QSize size = surfaceSize();
+    const std::filesystem::path* file = currentPath(viewer.list);
+    std::vector<std::filesystem::path> neighbours = neighbourPaths(viewer.list, travel_);
     std::optional<PreparedPicture> ready =
-        source_->current(currentPath(viewer.list), neighbourPaths(viewer.list, travel_),
-                         size.width(), size.height());
+        source_->current(file, neighbours, size.width(), size.height());
     if (!ready)
         return std::nullopt;
-    const int result = finishPendingReload(currentPath(viewer.list), viewer.render, surface_,
-                                           std::move(*ready), &source_->detail());
+    const int result =
+        finishPendingReload(file, viewer.render, surface_, std::move(*ready), &source_->detail());
     blankTimer_.stop();
-    source_->shown(currentPath(viewer.list), neighbourPaths(viewer.list, travel_), size.width(),
-                   size.height());
+    source_->shown(file, std::move(neighbours), size.width(), size.height());
     hold_->release();
     emit settled();
     return result;

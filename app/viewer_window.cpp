@@ -213,10 +213,6 @@ void ViewerWindow::deleteCurrentPicture() {
     removeCurrentEntry(viewer.list);
     updateTitle();
     reloadCurrent();
-    // Rendering the icon for the window system takes as long as drawing the picture: it
-    // follows the first paint instead of holding it up.
-    QTimer::singleShot(0, this,
-                       [this] { setWindowIcon(QIcon(QString::fromUtf8(product::kIconResource))); });
 }
 
 void ViewerWindow::openDroppedFile(const std::filesystem::path& file) {
@@ -231,10 +227,6 @@ void ViewerWindow::openDroppedFile(const std::filesystem::path& file) {
         setWindowTitle(QString::fromUtf8(product::kName));
     updateTitle();
     reloadCurrent();
-    // Rendering the icon for the window system takes as long as drawing the picture: it
-    // follows the first paint instead of holding it up.
-    QTimer::singleShot(0, this,
-                       [this] { setWindowIcon(QIcon(QString::fromUtf8(product::kIconResource))); });
 }
 
 // Every command reaches its handler through this one table, from a key and a menu item alike.
