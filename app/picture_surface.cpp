@@ -1,8 +1,11 @@
 #include "app/picture_surface.h"
 
+#include <QBackingStore>
 #include <QCursor>
 #include <QMouseEvent>
+#include <QPaintEngine>
 #include <QPainter>
+#include <QTimer>
 #include <QWheelEvent>
 
 #include <cmath>
@@ -13,7 +16,19 @@ PictureSurface::PictureSurface(QWidget* parent) : QWidget(parent) {
     setFocusPolicy(Qt::NoFocus);
 }
 
+QImage* PictureSurface::surfacePixels() {
+    if (pixels_.size() != deviceSize_ || pixels_.isNull()) {
+        QImage fresh(deviceSize_, QImage::Format_RGB32);
+        fresh.setDevicePixelRatio(devicePixelRatioF());
+        fresh.fill(QColor(fillLevel_, fillLevel_, fillLevel_));
+        pixels_ = std::move(fresh);
+        borrowed_ = nullptr;
+    }
+    return &pixels_;
+}
+
 void PictureSurface::present() {
+    presented_ = true;
     // A render that runs inside this surface's own paint (the first paint) is copied by
     // that paint; a repaint from within it would recurse.
     if (painting_)
@@ -33,7 +48,47 @@ std::optional<CursorPos> PictureSurface::cursor() const {
     return CursorPos{p.x(), p.y()};
 }
 
+// Makes pixels_ a view of the surface's part of the window's buffer, when this paint writes
+// into that buffer (not into a grab's pixmap) and its pixels are 32-bit RGB, as a render's are.
+bool PictureSurface::borrowWindowBuffer(QPainter& painter) {
+    QBackingStore* store = backingStore();
+    const QPaintEngine* engine = painter.paintEngine();
+    if (store == nullptr || engine == nullptr || engine->paintDevice() != store->paintDevice() ||
+        store->paintDevice()->devType() != QInternal::Image)
+        return false;
+    auto* buffer = static_cast<QImage*>(store->paintDevice());
+    const QTransform& toDevice = painter.deviceTransform();
+    if (toDevice.type() > QTransform::TxScale ||
+        (buffer->format() != QImage::Format_RGB32 &&
+         buffer->format() != QImage::Format_ARGB32_Premultiplied))
+        return false;
+    const QRect area = toDevice.mapRect(QRectF(rect())).toAlignedRect();
+    if (area.size() != deviceSize_ || area.isEmpty() || !buffer->rect().contains(area))
+        return false;
+    uchar* first = buffer->bits() + static_cast<qsizetype>(area.y()) * buffer->bytesPerLine() +
+                   static_cast<qsizetype>(area.x()) * 4;
+    pixels_ =
+        QImage(first, area.width(), area.height(), buffer->bytesPerLine(), QImage::Format_RGB32);
+    pixels_.setDevicePixelRatio(devicePixelRatioF());
+    borrowed_ = first;
+    return true;
+}
+
+// The window's buffer is Qt's to change once this paint is over: the surface takes its own copy.
+void PictureSurface::keepBorrowedPixels() {
+    if (borrowed_ == nullptr)
+        return;
+    if (pixels_.constBits() == borrowed_) {
+        QImage kept = pixels_.copy();
+        kept.setDevicePixelRatio(devicePixelRatioF());
+        pixels_ = std::move(kept);
+    }
+    borrowed_ = nullptr;
+}
+
 void PictureSurface::paintEvent(QPaintEvent*) {
+    // A paint before the copy was taken finds the window's buffer as the first paint left it.
+    keepBorrowedPixels();
     QPainter painter(this);
     if (firstPaintHook_) {
         // The window draws its first picture now when it is decoded: the window's buffer,
@@ -41,23 +96,31 @@ void PictureSurface::paintEvent(QPaintEvent*) {
         // picture, instead of with the background first.
         auto hook = std::move(firstPaintHook_);
         firstPaintHook_ = nullptr;
+        const bool straight = borrowWindowBuffer(painter);
         painting_ = true;
+        presented_ = false;
         hook();
         painting_ = false;
+        // A render that found the surface resized drew into pixels of its own: copied below.
+        if (straight && pixels_.constBits() == borrowed_) {
+            if (!presented_)
+                pixels_.fill(QColor(fillLevel_, fillLevel_, fillLevel_));
+            QTimer::singleShot(0, this, [this] { keepBorrowedPixels(); });
+            return;
+        }
     }
-    painter.drawImage(QRectF(rect()), pixels_);
+    painter.drawImage(QRectF(rect()), *surfacePixels());
 }
 
 void PictureSurface::resizeEvent(QResizeEvent*) {
     const qreal ratio = devicePixelRatioF();
-    const QSize devicePx(static_cast<int>(std::lround(width() * ratio)),
-                         static_cast<int>(std::lround(height() * ratio)));
-    if (pixels_.size() == devicePx)
-        return;
-    QImage resized(devicePx, QImage::Format_RGB32);
-    resized.setDevicePixelRatio(ratio);
-    resized.fill(QColor(fillLevel_, fillLevel_, fillLevel_));
-    pixels_ = std::move(resized);
+    deviceSize_ = QSize(static_cast<int>(std::lround(width() * ratio)),
+                        static_cast<int>(std::lround(height() * ratio)));
+    // A view of the window's buffer at the old size is not the surface any more.
+    if (borrowed_ != nullptr && pixels_.size() != deviceSize_) {
+        pixels_ = QImage();
+        borrowed_ = nullptr;
+    }
 }
 
 void PictureSurface::mousePressEvent(QMouseEvent* event) {

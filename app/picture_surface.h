@@ -7,17 +7,27 @@
 
 #include "render/render_pipeline.h"
 
+class QPainter;
+
 // The picture control: a child widget over the whole client area that owns an image of its
 // size in device pixels. The render draws into that image; paint events only copy it to the
 // screen, so the surface keeps the pixels drawn last.
+//
+// The first paint is the exception: the render draws straight into the window's own buffer
+// when the surface can reach it, so that the start writes a screen of pixels once instead of
+// twice (and allocates one buffer less before the first picture). The surface takes its copy
+// of them once that paint is on the screen.
 class PictureSurface : public QWidget, public RenderTarget {
     Q_OBJECT
 
   public:
     explicit PictureSurface(QWidget* parent);
 
-    QImage* surfacePixels() override { return &pixels_; }
+    // Made when first asked for at a new size, filled with the fill level.
+    QImage* surfacePixels() override;
     void present() override;
+    // The surface's size in device pixels.
+    QSize deviceSize() const { return deviceSize_; }
 
     // Called at the start of the surface's first paint, before it copies its pixels, so the
     // window can lay out and draw the first picture then.
@@ -44,8 +54,15 @@ class PictureSurface : public QWidget, public RenderTarget {
     bool event(QEvent* event) override;
 
   private:
+    bool borrowWindowBuffer(QPainter& painter);
+    void keepBorrowedPixels();
+
     QImage pixels_;
+    QSize deviceSize_;
+    // Where pixels_ lies in the window's buffer while it is a view of it, else nullptr.
+    const uchar* borrowed_ = nullptr;
     std::function<void()> firstPaintHook_;
     int fillLevel_ = 250;
     bool painting_ = false;
+    bool presented_ = false;
 };

@@ -86,6 +86,5 @@ std::optional<int> PictureView::takeIfArrived() {
 }
 
 QSize PictureView::surfaceSize() const {
-    const QImage* pixels = surface_->surfacePixels();
-    return pixels ? pixels->size() : QSize();
+    return surface_->deviceSize();
 }

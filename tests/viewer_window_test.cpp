@@ -1,10 +1,12 @@
 // The viewer window as a user meets it: title, stepping, keys that must not close it.
+#include <QBackingStore>
 #include <QDialogButtonBox>
 #include <QPushButton>
 #include <QTest>
 
 #include <gtest/gtest.h>
 
+#include "app/picture_surface.h"
 #include "app/plain_dialog_style.h"
 #include "app/viewer_state.h"
 #include "window_test_support.h"
@@ -29,6 +31,23 @@ TEST_F(ViewerWindowTest, StartedWithTheThirdOfFivePicturesNamesItAfterTheFirstPa
     EXPECT_EQ(fixture.title(), "Quillmere - c3.png");
     EXPECT_EQ(viewer.list.pictureList.size(), 5u);
     EXPECT_EQ(viewer.list.currentIndex, 2);
+}
+
+// The first picture is drawn straight into the window's buffer; the surface must still hold
+// its own copy once that buffer is Qt's again, or a later paint shows whatever Qt left there.
+TEST_F(ViewerWindowTest, TheFirstPictureReachesTheWindowBufferAndTheSurfaceKeepsItsOwnCopy) {
+    writePicture(pictures / "red.png", 64, 48, Qt::red);
+    fixture.open(pictures / "red.png");
+    PictureSurface* surface = fixture.window->surface();
+    const QPoint centre = surface->rect().center();
+    auto* buffer = static_cast<QImage*>(fixture.window->backingStore()->paintDevice());
+    const QPoint inBuffer =
+        surface->mapTo(fixture.window.get(), centre) * buffer->devicePixelRatio();
+    EXPECT_EQ(QColor(buffer->pixel(inBuffer)), QColor(Qt::red));
+
+    buffer->fill(Qt::blue);
+    EXPECT_EQ(fixture.pixel(centre.x(), centre.y()), QColor(Qt::red));
+    EXPECT_EQ(surface->grab().toImage().pixelColor(centre), QColor(Qt::red));
 }
 
 TEST_F(ViewerWindowTest, NextAndPreviousWrapAroundAndResetTheZoom) {
