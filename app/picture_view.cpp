@@ -79,7 +79,19 @@ std::optional<int> PictureView::takeIfArrived() {
     const int result =
         finishPendingReload(file, viewer.render, surface_, std::move(*ready), &source_->detail());
     blankTimer_.stop();
-    source_->shown(file, std::move(neighbours), size.width(), size.height());
+    if (surface_->isPainting()) {
+        // Drawn inside the window's first paint, which is not on the screen yet: the
+        // neighbours' decodes would take a core from it. They begin once it is there.
+        QTimer::singleShot(0, this, [this] {
+            if (viewer.render.pending.active)
+                return;
+            const QSize now = surfaceSize();
+            source_->shown(currentPath(viewer.list), neighbourPaths(viewer.list, travel_),
+                           now.width(), now.height());
+        });
+    } else {
+        source_->shown(file, std::move(neighbours), size.width(), size.height());
+    }
     hold_->release();
     emit settled();
     return result;
