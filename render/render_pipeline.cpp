@@ -185,6 +185,33 @@ bool drawDetail(const std::filesystem::path& file, RenderState& state, DetailTil
     return true;
 }
 
+// The picture's part of the frame: everything but the margins off the alpha path. Returns
+// whether the surface itself now holds the resample (see drawOpaqueInSurface).
+bool drawPictureArea(const std::filesystem::path& file, RenderState& state, QImage& surface,
+                     DetailTiles* detail, const PixelRect& dest, bool alphaPath,
+                     int64_t untouchedKey) {
+    const PixelRect visible = visiblePart(dest, surface.width(), surface.height());
+    if (visible.width == 0 || state.currentPicture.empty())
+        return false;
+    const bool blend = alphaPath && state.currentPicture.hasAlpha();
+    // Sharper pixels than the picture holds when a zoom or the window asks for them; until
+    // they come, the picture is drawn enlarged.
+    if (detail != nullptr && state.currentPicture.reduced() &&
+        !holdsDestination(state.currentPicture, dest) &&
+        drawDetail(file, state, *detail, dest, visible, blend, surface))
+        return false;
+    const ResampledCache::Key key =
+        resampleKey(state.currentPicture, dest, surface.width(), surface.height(), alphaPath,
+                    state.alphaPremultiplied);
+    if (!alphaPath && !state.currentPicture.hasAlpha()) {
+        drawOpaqueInSurface(state, key, visible, untouchedKey, surface);
+        return true;
+    }
+    if (refreshResampled(state, key, visible))
+        compositeResampled(state.resampled, blend, surface);
+    return false;
+}
+
 void drawPicture(const std::filesystem::path& file, RenderState& state, QImage& surface,
                  DetailTiles* detail) {
     // Any write to the surface from here on changes its key.
@@ -199,8 +226,7 @@ void drawPicture(const std::filesystem::path& file, RenderState& state, QImage& 
     if (detail == nullptr && needsFullScale(state, dest))
         restoreFullScale(file, state);
     const uint32_t background = backgroundColour(state.backgroundLevel);
-    const bool alphaPath = usesAlphaPath(file);
-    if (alphaPath) {
+    if (usesAlphaPath(file)) {
         // The whole frame starts as background, which covers the margins as well.
         fillSolid(surface, {0, 0, width, height}, background);
         if (state.alphaPremultiplied == 0) {
@@ -208,30 +234,19 @@ void drawPicture(const std::filesystem::path& file, RenderState& state, QImage& 
             state.alphaPremultiplied = 1;
             premultiplyAlpha(state.currentPicture);
         }
-    } else {
-        for (const PixelRect& strip : marginStrips(fit, width, height, state.zoom.zoomFactor,
-                                                   state.zoom.panX, state.zoom.panY))
-            fillSolid(surface, strip, background);
-    }
-    const PixelRect visible = visiblePart(dest, width, height);
-    if (visible.width == 0 || state.currentPicture.empty())
-        return;
-    const bool blend = alphaPath && state.currentPicture.hasAlpha();
-    // Sharper pixels than the picture holds when a zoom or the window asks for them; until
-    // they come, the picture is drawn enlarged.
-    if (detail != nullptr && state.currentPicture.reduced() &&
-        !holdsDestination(state.currentPicture, dest) &&
-        drawDetail(file, state, *detail, dest, visible, blend, surface))
-        return;
-    const ResampledCache::Key key =
-        resampleKey(state.currentPicture, dest, width, height, alphaPath, state.alphaPremultiplied);
-    if (!alphaPath && !state.currentPicture.hasAlpha()) {
-        drawOpaqueInSurface(state, key, visible, untouchedKey, surface);
+        drawPictureArea(file, state, surface, detail, dest, true, untouchedKey);
         return;
     }
-    if (!refreshResampled(state, key, visible))
-        return;
-    compositeResampled(state.resampled, blend, surface);
+    // The margins come after the picture: in a fresh buffer (the window's first) the pages
+    // are then first touched by the resample's threads together, not by this one alone.
+    const bool heldInSurface =
+        drawPictureArea(file, state, surface, detail, dest, false, untouchedKey);
+    for (const PixelRect& strip :
+         marginStrips(fit, width, height, state.zoom.zoomFactor, state.zoom.panX, state.zoom.panY))
+        fillSolid(surface, strip, background);
+    // The surface as this render leaves it is the one that holds the resample.
+    if (heldInSurface)
+        state.resampled.surfaceKey = surface.cacheKey();
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "render/pixels/resample.h"
 
 #include <algorithm>
+#include <atomic>
 #include <thread>
 #include <vector>
 
@@ -423,23 +424,30 @@ void resampleRows(const Job& job, int32_t begin, int32_t end) {
         verticalFirst(job, begin, end);
 }
 
-// Splits the rows between this thread and one helper when the work is worth it (the machine
-// has two cores). If no thread can be started the calling thread does it all.
+// Shares the rows between this thread and one helper when the work is worth it (the machine
+// has two cores). They take bands of rows in turn rather than half each: one of them may be
+// slowed (by page faults in a fresh buffer, or by the cores' other work) and the other then
+// takes more. If no thread can be started the calling thread does it all.
 void runRows(const Job& job, int32_t rowCount, int64_t work) {
     if (work < kMinParallelWork || rowCount < 2 || std::thread::hardware_concurrency() < 2) {
         resampleRows(job, 0, rowCount);
         return;
     }
-    const int32_t half = rowCount / 2;
+    const int32_t band = std::max<int32_t>(8, rowCount / 32);
+    std::atomic<int32_t> next{0};
+    const auto takeBands = [&] {
+        for (int32_t begin = next.fetch_add(band); begin < rowCount; begin = next.fetch_add(band))
+            resampleRows(job, begin, std::min(rowCount, begin + band));
+    };
     std::thread helper;
     try {
-        helper = std::thread(resampleRows, std::cref(job), half, rowCount);
+        helper = std::thread(takeBands);
     } catch (...) {
-        resampleRows(job, 0, rowCount);
-        return;
+        // The helper took no band: this thread takes them all.
     }
-    resampleRows(job, 0, half);
-    helper.join();
+    takeBands();
+    if (helper.joinable())
+        helper.join();
 }
 
 }  // namespace
