@@ -217,37 +217,44 @@ TEST_F(QuadrantsListed, PreparedPictureMatchesTheRendersOwnDecode) {
     EXPECT_FALSE(tooSmall.resampled.valid);
 }
 
-// At start-up the first picture is asked for before the screen is known. The JPEG waits for
-// the area given afterwards and is reduced for it; our PNG path doesn't wait at all; and a
-// prefetcher closed before any area comes still closes.
+// At start-up the first picture is asked for before the screen is known. A JPEG that a small
+// screen would take reduced waits for the area given afterwards and is reduced for it; one no
+// screen would reduce, and our PNG path, don't wait at all; and a prefetcher closed before any
+// area comes still closes.
 TEST_F(QuadrantsListed, ScreenAreaGivenAfterTheRequestReducesTheDecode) {
-    const std::filesystem::path jpeg = list.pictureList[0];
+    const std::filesystem::path large = writeQuadrants(dir, "large.jpg", 3200, 2400);
     {
         Prefetcher early;
         early.awaitScreenArea();
-        early.request({jpeg});
+        early.request({large});
         // Time for the worker to read the file; a decode that didn't wait would be done.
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         early.setScreenArea({300, 300});
         early.waitIdle();
-        const std::optional<PreparedPicture> taken = early.take(jpeg);
+        const std::optional<PreparedPicture> taken = early.take(large);
         ASSERT_TRUE(taken.has_value());
-        EXPECT_EQ(taken->picture.width(), 1600 / reductionFor(1600, 1200, {300, 300}));
-        EXPECT_EQ(taken->picture.fullWidth(), 1600);
+        EXPECT_EQ(taken->picture.width(), 3200 / reductionFor(3200, 2400, {300, 300}));
+        EXPECT_EQ(taken->picture.fullWidth(), 3200);
     }
 
     QImage image(64, 48, QImage::Format_RGB32);
     image.fill(kBlue);
     const QString png = dir.filePath("p.png");
     ASSERT_TRUE(image.save(png, "PNG"));
+    const std::filesystem::path screenSized = list.pictureList[0];
     Prefetcher early;
     early.awaitScreenArea();
-    early.request({png.toStdString(), jpeg});
+    early.request({png.toStdString(), screenSized, large});
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (early.cachedCount() == 0 && std::chrono::steady_clock::now() < deadline)
+    while (early.cachedCount() < 2 && std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    EXPECT_EQ(early.cachedCount(), 1u) << "the PNG decoded, the JPEG still waits";
-    // Leaving the scope with the JPEG still waiting for its area must not hang.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(early.cachedCount(), 2u) << "the PNG and the 1600 x 1200 JPEG decoded, the large "
+                                          "JPEG still waits";
+    const std::optional<PreparedPicture> whole = early.take(screenSized);
+    ASSERT_TRUE(whole.has_value());
+    EXPECT_EQ(whole->picture.width(), 1600);
+    // Leaving the scope with the large JPEG still waiting for its area must not hang.
 }
 
 }  // namespace

@@ -285,9 +285,15 @@ DecodeStatus decodeData(std::span<const uint8_t> data, Image& out, const FitArea
     out.destroy();
     DecodeStatus status = DecodeStatus::Failed;
     std::optional<FitArea> known;
+    int32_t jpegWidth = 0;
+    int32_t jpegHeight = 0;
+    if (PictureHeader header; isJpeg(data) && readJpegHeader(data, header) == DecodeStatus::Ok) {
+        jpegWidth = header.width;
+        jpegHeight = header.height;
+    }
     if (std::optional<DecodeStatus> fast; isPng(data) && (fast = decodePngFast(data, out))) {
         status = *fast;
-    } else if (!(known = area())) {
+    } else if (!(known = area(jpegWidth, jpegHeight))) {
         qCDebug(lcRender) << "decode no longer wanted";
     } else if (isJpeg2000(data)) {
         status = decodeJpeg2000Level(data, jpeg2000Level(data, *known), out, stop);
@@ -301,7 +307,7 @@ DecodeStatus decodeData(std::span<const uint8_t> data, Image& out, const FitArea
     }
     // Too large to hold whole: a PNG, BMP or TIFF is read as a stream, its rows reduced to the
     // level for the area as they arrive.
-    if (status == DecodeStatus::OutOfMemory && (known || (known = area())))
+    if (status == DecodeStatus::OutOfMemory && (known || (known = area(0, 0))))
         status = decodeOverBudget(data, *known, out, stop);
     if (status != DecodeStatus::Ok)
         out.destroy();
@@ -311,7 +317,7 @@ DecodeStatus decodeData(std::span<const uint8_t> data, Image& out, const FitArea
 }  // namespace
 
 FitAreaSource fixedArea(FitArea area) {
-    return [area] { return std::optional<FitArea>(area); };
+    return [area](int32_t, int32_t) { return std::optional<FitArea>(area); };
 }
 
 DecodeStatus decodePictureData(std::span<const uint8_t> data, Image& out, FitArea area) {

@@ -51,8 +51,11 @@ DecodeStatus decodePicture(const std::filesystem::path& file, Image& out, FitAre
 
 // The area, asked for once the file has been read and only by a decode that needs it (a JPEG's
 // scale, or Qt's readers, which need the application): a decode may so begin before the
-// screen is known. Nothing means the decode is no longer wanted; it then fails.
-using FitAreaSource = std::function<std::optional<FitArea>()>;
+// screen is known. It is told a JPEG's full size from its header (0 x 0 for other formats),
+// so that a source still waiting for the screen can answer at once for a picture no screen
+// would reduce. Nothing means the decode is no longer wanted; it then fails.
+using FitAreaSource =
+    std::function<std::optional<FitArea>(int32_t pictureWidth, int32_t pictureHeight)>;
 // The source of an area known from the start.
 FitAreaSource fixedArea(FitArea area);
 // stop ends a decode that is no longer wanted (Cancelled) where the decoder can stop.

@@ -13,6 +13,11 @@ Q_LOGGING_CATEGORY(lcPrefetch, "quillmere.render.prefetch", QtInfoMsg)
 
 constexpr size_t kMiB = size_t{1} << 20;
 
+// The smallest screen the viewer expects to run on. A picture that a screen this size would
+// not take reduced is taken whole by every larger one; on a smaller screen it is just decoded
+// larger than needed.
+constexpr FitArea kSmallestScreen{1024, 768};
+
 }  // namespace
 
 Prefetcher::Prefetcher(size_t capBytes, Prepare prepare)
@@ -349,10 +354,17 @@ void Prefetcher::work(PreparedPicture&& prepared, std::unique_lock<std::mutex>& 
     const int32_t width = surfaceWidth_;
     const int32_t height = surfaceHeight_;
     // Asked for after the file is read, so a decode may start before the screen is known.
-    const FitAreaSource area = [this, width, height]() -> std::optional<FitArea> {
+    const FitAreaSource area = [this, width, height](
+                                   int32_t pictureWidth,
+                                   int32_t pictureHeight) -> std::optional<FitArea> {
         if (width > 0 && height > 0)
             return FitArea{width, height};
         std::unique_lock areaLock(mutex_);
+        // A picture no screen would reduce is decoded whole at once, while the application
+        // that finds the screens is still starting: its area is then the picture's own.
+        if (screenAreaPending_ && pictureWidth > 0 && pictureHeight > 0 &&
+            levelFor(pictureWidth, pictureHeight, kSmallestScreen) == 0)
+            return FitArea{pictureWidth, pictureHeight};
         areaKnown_.wait(areaLock, [&] { return stop_ || !screenAreaPending_; });
         return stop_ ? std::nullopt : std::optional<FitArea>(screenArea_);
     };
