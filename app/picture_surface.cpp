@@ -71,17 +71,31 @@ bool PictureSurface::borrowWindowBuffer(QPainter& painter) {
         QImage(first, area.width(), area.height(), buffer->bytesPerLine(), QImage::Format_RGB32);
     pixels_.setDevicePixelRatio(devicePixelRatioF());
     borrowed_ = first;
+    borrowedBufferSize_ = buffer->size();
     return true;
 }
 
-// The window's buffer is Qt's to change once this paint is over: the surface takes its own copy.
+// The window's buffer is Qt's to change: the surface takes its own copy of the first paint.
+// Qt keeps a buffer of one size (a Wayland window has several) until the window's size in
+// device pixels changes; a buffer of another size means the first paint's is gone (the window
+// moved to a screen of another pixel ratio), and the surface is painted afresh.
 void PictureSurface::keepBorrowedPixels() {
     if (borrowed_ == nullptr)
         return;
     if (pixels_.constBits() == borrowed_) {
-        QImage kept = pixels_.copy();
-        kept.setDevicePixelRatio(devicePixelRatioF());
-        pixels_ = std::move(kept);
+        QBackingStore* store = backingStore();
+        const QPaintDevice* device = store ? store->paintDevice() : nullptr;
+        const auto* buffer = device && device->devType() == QInternal::Image
+                                 ? static_cast<const QImage*>(device)
+                                 : nullptr;
+        if (buffer && buffer->size() == borrowedBufferSize_) {
+            QImage kept = pixels_.copy();
+            kept.setDevicePixelRatio(devicePixelRatioF());
+            pixels_ = std::move(kept);
+        } else {
+            pixels_ = QImage();
+            update();
+        }
     }
     borrowed_ = nullptr;
 }
@@ -96,6 +110,7 @@ void PictureSurface::paintEvent(QPaintEvent*) {
         // picture, instead of with the background first.
         auto hook = std::move(firstPaintHook_);
         firstPaintHook_ = nullptr;
+        QTimer::singleShot(kFirstFrameAllowanceMs, this, &PictureSurface::firstFrameShown);
         const bool straight = borrowWindowBuffer(painter);
         painting_ = true;
         presented_ = false;
@@ -105,6 +120,7 @@ void PictureSurface::paintEvent(QPaintEvent*) {
         if (straight && pixels_.constBits() == borrowed_) {
             if (!presented_)
                 pixels_.fill(QColor(fillLevel_, fillLevel_, fillLevel_));
+            // Taken as soon as this paint has gone to the window system.
             QTimer::singleShot(0, this, [this] { keepBorrowedPixels(); });
             return;
         }

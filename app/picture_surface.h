@@ -41,6 +41,15 @@ class PictureSurface : public QWidget, public RenderTarget {
     // Where the cursor is, as the zoom takes it.
     std::optional<CursorPos> cursor() const;
 
+    // About one refresh of a 60 Hz screen: the time the window system is given to show the
+    // first paint before the work that follows it (the neighbours' decodes) takes the cores
+    // it needs.
+    static constexpr int kFirstFrameAllowanceMs = 17;
+
+  signals:
+    // kFirstFrameAllowanceMs after the first paint, whichever way it was painted.
+    void firstFrameShown();
+
   protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -59,8 +68,10 @@ class PictureSurface : public QWidget, public RenderTarget {
 
     QImage pixels_;
     QSize deviceSize_;
-    // Where pixels_ lies in the window's buffer while it is a view of it, else nullptr.
+    // Where pixels_ lies in the window's buffer while it is a view of it, else nullptr, and
+    // that buffer's size then.
     const uchar* borrowed_ = nullptr;
+    QSize borrowedBufferSize_;
     std::function<void()> firstPaintHook_;
     int fillLevel_ = 250;
     bool painting_ = false;

@@ -1,5 +1,7 @@
 #include "app/picture_view.h"
 
+#include <utility>
+
 #include "app/picture_surface.h"
 #include "app/step_hold.h"
 #include "app/viewer_state.h"
@@ -14,6 +16,14 @@ PictureView::PictureView(PictureSurface* surface, std::shared_ptr<Prefetcher> pr
       hold_(new StepHold(
           kStepWaitMs, [] { return viewer.render.pending.active; }, this)) {
     connect(source_, &PictureSource::pictureArrived, this, &PictureView::onPictureArrived);
+    connect(surface_, &PictureSurface::firstFrameShown, this, [this] {
+        // A step since then has asked for its own neighbours.
+        if (!std::exchange(neighboursAfterFirstFrame_, false) || viewer.render.pending.active)
+            return;
+        const QSize size = surfaceSize();
+        source_->shown(currentPath(viewer.list), neighbourPaths(viewer.list, travel_), size.width(),
+                       size.height());
+    });
     connect(source_, &PictureSource::detailArrived, this, [this] {
         if (!viewer.render.pending.active)
             redraw();
@@ -82,14 +92,9 @@ std::optional<int> PictureView::takeIfArrived() {
     if (surface_->isPainting()) {
         // Drawn inside the window's first paint, which is not on the screen yet: the
         // neighbours' decodes would take a core from it. They begin once it is there.
-        QTimer::singleShot(0, this, [this] {
-            if (viewer.render.pending.active)
-                return;
-            const QSize now = surfaceSize();
-            source_->shown(currentPath(viewer.list), neighbourPaths(viewer.list, travel_),
-                           now.width(), now.height());
-        });
+        neighboursAfterFirstFrame_ = true;
     } else {
+        neighboursAfterFirstFrame_ = false;
         source_->shown(file, std::move(neighbours), size.width(), size.height());
     }
     hold_->release();

@@ -60,4 +60,6 @@ class PictureView : public QObject {
     StepHold* hold_;
     QTimer blankTimer_;
     int travel_ = 1;
+    // The first picture's neighbours wait for it to be on the screen.
+    bool neighboursAfterFirstFrame_ = false;
 };
