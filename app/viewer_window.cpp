@@ -105,8 +105,10 @@ void ViewerWindow::onFirstPaint() {
     // By now the window system has framed the window: its frame goes where it was asked to.
     placement_->settle();
     layoutPictureControl(rect());
-    updateTitle();
     reloadCurrent();
+    // Named after the render, still before this paint is shown: the window manager redraws
+    // its title bar on the change, and that work then doesn't take a core from the render.
+    updateTitle();
     // Rendering the icon for the window system takes as long as drawing the picture: it
     // follows the first paint instead of holding it up.
     QTimer::singleShot(0, this,
