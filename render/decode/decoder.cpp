@@ -141,10 +141,23 @@ struct TurboDeleter {
     void operator()(void* handle) const { tjDestroy(handle); }
 };
 
-// Decodes a JPEG straight into the holder's pixels. Returns nothing when Qt should decode it
-// instead (CMYK and YCCK pictures, which TurboJPEG gives only as raw CMYK).
+// The area for a picture of width x height, kept in known; false when the decode is no longer
+// wanted.
+bool askArea(const FitAreaSource& area, int32_t width, int32_t height,
+             std::optional<FitArea>& known) {
+    known = area(width, height);
+    if (!known)
+        qCDebug(lcRender) << "decode no longer wanted";
+    return known.has_value();
+}
+
+// Decodes a JPEG straight into the holder's pixels, asking for the area once its header gives
+// its size. Returns nothing when Qt should decode it instead (CMYK and YCCK pictures, which
+// TurboJPEG gives only as raw CMYK).
 std::optional<DecodeStatus> decodeWithTurboJpeg(std::span<const uint8_t> data, Image& out,
-                                                FitArea area, const std::stop_token& stop) {
+                                                const FitAreaSource& area,
+                                                std::optional<FitArea>& known,
+                                                const std::stop_token& stop) {
     std::unique_ptr<void, TurboDeleter> handle(tjInitDecompress());
     if (!handle)
         return std::nullopt;
@@ -156,12 +169,15 @@ std::optional<DecodeStatus> decodeWithTurboJpeg(std::span<const uint8_t> data, I
         // TurboJPEG refuses samplings it has no name for (a K sampled unlike Y); libjpeg
         // decodes them, and says whether the header is really broken.
         PictureHeader header;
-        if (readJpegHeader(data, header) != DecodeStatus::Ok)
+        if (readJpegHeader(data, header) != DecodeStatus::Ok ||
+            !askArea(area, header.width, header.height, known))
             return DecodeStatus::Failed;
-        return decodeJpegLevel(data, levelWithinBudget(header.width, header.height, area), out,
+        return decodeJpegLevel(data, levelWithinBudget(header.width, header.height, *known), out,
                                stop);
     }
-    const int32_t level = levelWithinBudget(width, height, area);
+    if (!askArea(area, width, height, known))
+        return DecodeStatus::Failed;
+    const int32_t level = levelWithinBudget(width, height, *known);
     // Deeper than DCT scaling goes, the rows are reduced as they are decoded.
     if (level > kJpegDctLevels)
         return decodeJpegLevel(data, level, out, stop);
@@ -250,8 +266,6 @@ int32_t reductionFor(int32_t width, int32_t height, FitArea area) {
 
 namespace {
 
-// Our PNG path comes first: it needs neither the area nor the application, so it never waits
-// for them. The signatures tested are disjoint, so the order changes no result.
 DecodeStatus decodeOverBudget(std::span<const uint8_t> data, FitArea area, Image& out,
                               const std::stop_token& stop) {
     QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(data.data()),
@@ -280,34 +294,29 @@ int32_t jpeg2000Level(std::span<const uint8_t> data, FitArea area) {
     return pixels > kCoarseFirstPixels && level < header.nativeLevels ? level + 1 : level;
 }
 
+// Our PNG path comes first: it needs neither the area nor the application, so it never waits
+// for them; a JPEG asks for the area once its header gives its size. The signatures tested are
+// disjoint, so the order changes no result.
 DecodeStatus decodeData(std::span<const uint8_t> data, Image& out, const FitAreaSource& area,
                         const std::stop_token& stop) {
     out.destroy();
     DecodeStatus status = DecodeStatus::Failed;
     std::optional<FitArea> known;
-    int32_t jpegWidth = 0;
-    int32_t jpegHeight = 0;
-    if (PictureHeader header; isJpeg(data) && readJpegHeader(data, header) == DecodeStatus::Ok) {
-        jpegWidth = header.width;
-        jpegHeight = header.height;
-    }
     if (std::optional<DecodeStatus> fast; isPng(data) && (fast = decodePngFast(data, out))) {
         status = *fast;
-    } else if (!(known = area(jpegWidth, jpegHeight))) {
-        qCDebug(lcRender) << "decode no longer wanted";
-    } else if (isJpeg2000(data)) {
-        status = decodeJpeg2000Level(data, jpeg2000Level(data, *known), out, stop);
     } else if (isJpeg(data) && countJpegScans(data) > kMaxJpegScans) {
         qCDebug(lcRender) << "jpeg with more than" << kMaxJpegScans << "scans refused";
     } else if (std::optional<DecodeStatus> turbo;
-               isJpeg(data) && (turbo = decodeWithTurboJpeg(data, out, *known, stop))) {
+               isJpeg(data) && (turbo = decodeWithTurboJpeg(data, out, area, known, stop))) {
         status = *turbo;
-    } else {
-        status = decodeWithQt(data, out);
+    } else if (known || askArea(area, 0, 0, known)) {
+        status = isJpeg2000(data)
+                     ? decodeJpeg2000Level(data, jpeg2000Level(data, *known), out, stop)
+                     : decodeWithQt(data, out);
     }
     // Too large to hold whole: a PNG, BMP or TIFF is read as a stream, its rows reduced to the
     // level for the area as they arrive.
-    if (status == DecodeStatus::OutOfMemory && (known || (known = area(0, 0))))
+    if (status == DecodeStatus::OutOfMemory && (known || askArea(area, 0, 0, known)))
         status = decodeOverBudget(data, *known, out, stop);
     if (status != DecodeStatus::Ok)
         out.destroy();
