@@ -17,12 +17,11 @@ PictureSurface::PictureSurface(QWidget* parent) : QWidget(parent) {
 }
 
 QImage* PictureSurface::surfacePixels() {
-    if (pixels_.size() != deviceSize_ || pixels_.isNull()) {
+    if (pixels_.size() != deviceSize_) {
         QImage fresh(deviceSize_, QImage::Format_RGB32);
         fresh.setDevicePixelRatio(devicePixelRatioF());
         fresh.fill(QColor(fillLevel_, fillLevel_, fillLevel_));
         pixels_ = std::move(fresh);
-        borrowed_ = nullptr;
     }
     return &pixels_;
 }

@@ -67,7 +67,7 @@ class PictureSurface : public QWidget, public RenderTarget {
     void keepBorrowedPixels();
 
     QImage pixels_;
-    QSize deviceSize_;
+    QSize deviceSize_{0, 0};
     // Where pixels_ lies in the window's buffer while it is a view of it, else nullptr, and
     // that buffer's size then.
     const uchar* borrowed_ = nullptr;

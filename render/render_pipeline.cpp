@@ -110,6 +110,7 @@ bool needsFullScale(const RenderState& state, const PixelRect& dest) {
 // The opaque way to the surface: what it still holds from the last render when the resample
 // and the surface are unchanged, else the resample made ahead (copied, then let go), else a
 // resample straight onto the surface. Saves a picture-sized buffer and a copy per render.
+// The caller records the surface's key once it has drawn the margins too.
 void drawOpaqueInSurface(RenderState& state, const ResampledCache::Key& key,
                          const PixelRect& visible, int64_t untouchedKey, QImage& surface) {
     ResampledCache& cache = state.resampled;
@@ -126,7 +127,6 @@ void drawOpaqueInSurface(RenderState& state, const ResampledCache::Key& key,
     cache.visible = visible;
     cache.valid = true;
     cache.inSurface = true;
-    cache.surfaceKey = surface.cacheKey();
 }
 
 // The deepest level of the picture that still holds dest without enlarging its pixels.
