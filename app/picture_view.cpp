@@ -18,11 +18,8 @@ PictureView::PictureView(PictureSurface* surface, std::shared_ptr<Prefetcher> pr
     connect(source_, &PictureSource::pictureArrived, this, &PictureView::onPictureArrived);
     connect(surface_, &PictureSurface::firstFrameShown, this, [this] {
         // A step since then has asked for its own neighbours.
-        if (!std::exchange(neighboursAfterFirstFrame_, false) || viewer.render.pending.active)
-            return;
-        const QSize size = surfaceSize();
-        source_->shown(currentPath(viewer.list), neighbourPaths(viewer.list, travel_), size.width(),
-                       size.height());
+        if (std::exchange(neighboursAfterFirstFrame_, false) && !viewer.render.pending.active)
+            showCurrent();
     });
     connect(source_, &PictureSource::detailArrived, this, [this] {
         if (!viewer.render.pending.active)
@@ -60,6 +57,11 @@ void PictureView::surfaceResized() {
         takeIfArrived();
         return;
     }
+    showCurrent();
+}
+
+// Tells the source the current picture is shown, so that its neighbours decode for the surface.
+void PictureView::showCurrent() {
     const QSize size = surfaceSize();
     source_->shown(currentPath(viewer.list), neighbourPaths(viewer.list, travel_), size.width(),
                    size.height());

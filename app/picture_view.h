@@ -52,6 +52,7 @@ class PictureView : public QObject {
 
   private:
     void onPictureArrived(const std::filesystem::path& file);
+    void showCurrent();
     std::optional<int> takeIfArrived();
     QSize surfaceSize() const;
 
