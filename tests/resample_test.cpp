@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <utility>
 #include <vector>
 
 #include "render/pixels/resample.h"
@@ -155,3 +157,36 @@ TEST(Resample, APieceGivesExactlyWhatTheWholePictureGives) {
 }
 
 }  // namespace
+
+// Every reduction equals the area average computed in floating point to within one level:
+// slight fits (two taps a pixel), those to a half and a third (three and four taps) and
+// stronger ones, clipped at odd columns so each pass also ends on a lone column.
+TEST(Resample, ReductionsMatchTheAreaAverage) {
+    const Image source = filled(211, 97, [](int32_t x, int32_t y) {
+        const auto hash = static_cast<uint32_t>(x * 2654435761u ^ y * 40503u);
+        return hash ^ hash >> 13;
+    });
+    const auto average = [&](int32_t x, int32_t y, int32_t dw, int32_t dh, int ch) {
+        const double sx = 211.0 / dw, sy = 97.0 / dh;
+        double sum = 0;
+        for (int32_t j = static_cast<int32_t>(y * sy); j < 97 && j < (y + 1) * sy; ++j)
+            for (int32_t i = static_cast<int32_t>(x * sx); i < 211 && i < (x + 1) * sx; ++i) {
+                const double cover =
+                    (std::min<double>(i + 1, (x + 1) * sx) - std::max<double>(i, x * sx)) *
+                    (std::min<double>(j + 1, (y + 1) * sy) - std::max<double>(j, y * sy));
+                sum += cover * channel(reinterpret_cast<const uint32_t*>(source.row(j))[i], ch);
+            }
+        return sum / (sx * sy);
+    };
+    for (const auto& [dw, dh] :
+         {std::pair{207, 95}, {160, 71}, {106, 49}, {71, 33}, {54, 25}, {30, 11}}) {
+        const PixelRect clip{1, 0, dw - 2, dh};
+        const std::vector<uint32_t> out = resampled(source, {0, 0, dw, dh}, clip);
+        for (int32_t y = 0; y < clip.height; ++y)
+            for (int32_t x = 0; x < clip.width; ++x)
+                for (int ch = 0; ch < 4; ++ch)
+                    ASSERT_NEAR(channel(out[static_cast<size_t>(y) * clip.width + x], ch),
+                                average(x + 1, y, dw, dh, ch), 1.0)
+                        << dw << "x" << dh << " at " << x << "," << y;
+    }
+}

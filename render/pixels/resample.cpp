@@ -2,12 +2,18 @@
 
 #include <algorithm>
 #include <atomic>
+#include <optional>
 #include <thread>
 #include <vector>
 
 // QUILLMERE_RESAMPLE_PLAIN builds the plain loops only, to compare the SSE2 passes with them.
 #if defined(__SSE2__) && !defined(QUILLMERE_RESAMPLE_PLAIN)
 #include <emmintrin.h>
+#define QUILLMERE_RESAMPLE_SSE2 1
+#if defined(__GNUC__) && defined(__x86_64__)
+#include <immintrin.h>
+#define QUILLMERE_RESAMPLE_AVX2 1
+#endif
 #endif
 
 namespace {
@@ -108,12 +114,22 @@ AxisTaps buildAxis(int64_t s, int64_t d, int64_t from, int64_t to) {
     return taps;
 }
 
+// The columns of a reduction where none has more than four taps (a fit to more than a third
+// of the width), ready for the multiply-adds: each column's weights as pairs, every pair
+// repeated over a 16-byte register, and pair k of neighbouring columns side by side.
+struct PairedColumns {
+    int32_t pairs = 0;  // pairs of taps per column, 1 or 2
+    std::vector<int32_t> weights[2];
+    std::vector<int32_t> offset;  // where each column's first tap lies in the carried row
+};
+
 struct Job {
     const Image& source;
     const AxisTaps& columns;
     const AxisTaps& rows;
     uint32_t* out;
     ptrdiff_t outStride;
+    const PairedColumns* paired = nullptr;
 };
 
 // Weighted sums of the horizontal taps for every computed column, four channels each. in
@@ -159,7 +175,7 @@ void reduceCarry(int32_t* values, size_t count) {
         values[b] = (values[b] + (1 << (kVerticalShift - 1))) >> kVerticalShift;
 }
 
-#if defined(__SSE2__) && !defined(QUILLMERE_RESAMPLE_PLAIN)
+#if defined(QUILLMERE_RESAMPLE_SSE2)
 // The SSE2 forms of the reducing passes below. They compute exactly what the plain loops do:
 // every product and sum fits its 32-bit lane, and taps are taken in pairs by one multiply-add
 // of 16-bit values (bytes, carried values up to 255 << kCarryBits and weights up to
@@ -191,6 +207,34 @@ void accumulateRows(const uint8_t* a, const uint8_t* b, int32_t w0, int32_t w1, 
     }
     for (; i < length; ++i)
         carry[i] += w0 * a[i] + w1 * b[i];
+}
+
+// narrow[i] = w0 * a[i] + w1 * b[i] rounded to kCarryBits of fraction: accumulateRows and
+// narrowCarry in one pass, for an output row of at most two source rows.
+void narrowTwoRows(const uint8_t* a, const uint8_t* b, int32_t w0, int32_t w1, int16_t* narrow,
+                   size_t length) {
+    const __m128i weights = weightPair(w0, w1);
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i half = _mm_set1_epi32(1 << (kVerticalShift - 1));
+    const auto rounded = [&](__m128i pairs) {
+        return _mm_srai_epi32(_mm_add_epi32(_mm_madd_epi16(pairs, weights), half), kVerticalShift);
+    };
+    size_t i = 0;
+    for (; i + 16 <= length; i += 16) {
+        const __m128i va = _mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i));
+        const __m128i vb = _mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i));
+        const __m128i low = _mm_unpacklo_epi8(va, vb);
+        const __m128i high = _mm_unpackhi_epi8(va, vb);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(narrow + i),
+                         _mm_packs_epi32(rounded(_mm_unpacklo_epi8(low, zero)),
+                                         rounded(_mm_unpackhi_epi8(low, zero))));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(narrow + i + 8),
+                         _mm_packs_epi32(rounded(_mm_unpacklo_epi8(high, zero)),
+                                         rounded(_mm_unpackhi_epi8(high, zero))));
+    }
+    for (; i < length; ++i)
+        narrow[i] = static_cast<int16_t>((w0 * a[i] + w1 * b[i] + (1 << (kVerticalShift - 1))) >>
+                                         kVerticalShift);
 }
 
 // Rounds the carried sums to kCarryBits of fraction as 16-bit values.
@@ -239,25 +283,162 @@ void horizontalPack(const AxisTaps& cols, const int16_t* in, uint32_t* out) {
     }
 }
 
+// The pairs' layout for columns of at most four taps, or nothing for wider ones.
+std::optional<PairedColumns> pairColumns(const AxisTaps& cols) {
+    int32_t widest = 0;
+    for (const int32_t count : cols.count)
+        widest = std::max(widest, count);
+    if (widest > 4)
+        return std::nullopt;
+    PairedColumns paired;
+    paired.pairs = widest <= 2 ? 1 : 2;
+    const size_t columnCount = cols.first.size();
+    for (int32_t k = 0; k < paired.pairs; ++k)
+        paired.weights[k].reserve(columnCount * 4);
+    paired.offset.reserve(columnCount);
+    for (size_t c = 0; c < columnCount; ++c) {
+        const int32_t* w = cols.weight.data() + cols.offset[c];
+        const int32_t n = cols.count[c];
+        for (int32_t k = 0; k < paired.pairs; ++k) {
+            const int32_t first = 2 * k < n ? w[2 * k] : 0;
+            const int32_t second = 2 * k + 1 < n ? w[2 * k + 1] : 0;
+            const auto word = static_cast<int32_t>(static_cast<uint32_t>(second) << 16 |
+                                                   (static_cast<uint32_t>(first) & 0xFFFF));
+            paired.weights[k].insert(paired.weights[k].end(), 4, word);
+        }
+        paired.offset.push_back((cols.first[c] - cols.lowest) * 4);
+    }
+    return paired;
+}
+
+// The carried row is read past its end by up to this many values (a column's unused taps,
+// weighed 0), so it is made that much longer.
+constexpr size_t kPairedOverread = 16;
+
+// The sums of column c: its taps side by side in the row, interleaved per channel for the
+// multiply-add with its pairs of weights.
+template <int Pairs>
+__m128i pairedSums(const PairedColumns& paired, const int16_t* in, size_t c) {
+    const int16_t* p = in + paired.offset[c];
+    __m128i sum = _mm_setzero_si128();
+    for (int k = 0; k < Pairs; ++k) {
+        const __m128i taps = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8 * k));
+        const __m128i weights =
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(paired.weights[k].data() + c * 4));
+        sum = _mm_add_epi32(
+            sum, _mm_madd_epi16(_mm_unpacklo_epi16(taps, _mm_srli_si128(taps, 8)), weights));
+    }
+    return _mm_srai_epi32(_mm_add_epi32(sum, _mm_set1_epi32(1 << (kHorizontalShift - 1))),
+                          kHorizontalShift);
+}
+
+// horizontalPack for paired columns [from, count), two at a time.
+template <int Pairs>
+void pairedPack(const PairedColumns& paired, const int16_t* in, uint32_t* out, size_t from,
+                size_t count) {
+    const __m128i zero = _mm_setzero_si128();
+    size_t c = from;
+    for (; c + 2 <= count; c += 2) {
+        const __m128i words =
+            _mm_packs_epi32(pairedSums<Pairs>(paired, in, c), pairedSums<Pairs>(paired, in, c + 1));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out + c), _mm_packus_epi16(words, zero));
+    }
+    if (c < count) {
+        const __m128i words = _mm_packs_epi32(pairedSums<Pairs>(paired, in, c), zero);
+        out[c] = static_cast<uint32_t>(_mm_cvtsi128_si32(_mm_packus_epi16(words, zero)));
+    }
+}
+
+#if defined(QUILLMERE_RESAMPLE_AVX2)
+// The same sums for columns c and c + 1, one in each half of the register.
+template <int Pairs>
+__attribute__((target("avx2"))) __m256i pairedSumsAvx2(const PairedColumns& paired,
+                                                       const int16_t* in, size_t c) {
+    const __m256i interleave =
+        _mm256_setr_epi8(0, 1, 8, 9, 2, 3, 10, 11, 4, 5, 12, 13, 6, 7, 14, 15, 0, 1, 8, 9, 2, 3, 10,
+                         11, 4, 5, 12, 13, 6, 7, 14, 15);
+    const int16_t* p = in + paired.offset[c];
+    const int16_t* q = in + paired.offset[c + 1];
+    __m256i sum = _mm256_setzero_si256();
+    for (int k = 0; k < Pairs; ++k) {
+        const __m256i taps = _mm256_inserti128_si256(
+            _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8 * k))),
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 8 * k)), 1);
+        const __m256i weights =
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(paired.weights[k].data() + c * 4));
+        sum = _mm256_add_epi32(sum,
+                               _mm256_madd_epi16(_mm256_shuffle_epi8(taps, interleave), weights));
+    }
+    return _mm256_srai_epi32(_mm256_add_epi32(sum, _mm256_set1_epi32(1 << (kHorizontalShift - 1))),
+                             kHorizontalShift);
+}
+
+// pairedPack four columns at a time, where the processor has AVX2.
+template <int Pairs>
+__attribute__((target("avx2"))) void pairedPackAvx2(const PairedColumns& paired, const int16_t* in,
+                                                    uint32_t* out, size_t count) {
+    size_t c = 0;
+    for (; c + 4 <= count; c += 4) {
+        // Halves hold columns c | c + 1 and c + 2 | c + 3; packing keeps the halves apart, so
+        // the low half ends up with c and c + 2, the high half with c + 1 and c + 3.
+        const __m256i words = _mm256_packs_epi32(pairedSumsAvx2<Pairs>(paired, in, c),
+                                                 pairedSumsAvx2<Pairs>(paired, in, c + 2));
+        const __m256i bytes = _mm256_packus_epi16(words, words);
+        _mm_storeu_si128(
+            reinterpret_cast<__m128i*>(out + c),
+            _mm_unpacklo_epi32(_mm256_castsi256_si128(bytes), _mm256_extracti128_si256(bytes, 1)));
+    }
+    pairedPack<Pairs>(paired, in, out, c, count);
+}
+
+bool hasAvx2() {
+    static const bool has = __builtin_cpu_supports("avx2");
+    return has;
+}
+#endif
+
+template <int Pairs>
+void pairedRow(const PairedColumns& paired, const int16_t* in, uint32_t* out, size_t count) {
+#if defined(QUILLMERE_RESAMPLE_AVX2)
+    if (hasAvx2()) {
+        pairedPackAvx2<Pairs>(paired, in, out, count);
+        return;
+    }
+#endif
+    pairedPack<Pairs>(paired, in, out, 0, count);
+}
+
 void verticalFirstSse2(const Job& job, int32_t begin, int32_t end) {
     const AxisTaps& cols = job.columns;
     const int32_t firstByte = cols.lowest * 4;
     const size_t carryLength = static_cast<size_t>(cols.highest - cols.lowest + 1) * 4;
     std::vector<int32_t> carry(carryLength);
-    std::vector<int16_t> narrow(carryLength);
+    std::vector<int16_t> narrow(carryLength + kPairedOverread);
     for (int32_t r = begin; r < end; ++r) {
         const int32_t* w = job.rows.weight.data() + job.rows.offset[r];
         const int32_t n = job.rows.count[r];
         const int32_t top = job.rows.first[r];
-        std::fill(carry.begin(), carry.end(), 0);
-        for (int32_t k = 0; k < n; k += 2) {
-            const uint8_t* a = job.source.row(top + k) + firstByte;
-            const bool pair = k + 1 < n;
-            const uint8_t* b = pair ? job.source.row(top + k + 1) + firstByte : a;
-            accumulateRows(a, b, w[k], pair ? w[k + 1] : 0, carry.data(), carryLength);
+        if (n <= 2) {
+            const uint8_t* a = job.source.row(top) + firstByte;
+            const uint8_t* b = n == 2 ? job.source.row(top + 1) + firstByte : a;
+            narrowTwoRows(a, b, w[0], n == 2 ? w[1] : 0, narrow.data(), carryLength);
+        } else {
+            std::fill(carry.begin(), carry.end(), 0);
+            for (int32_t k = 0; k < n; k += 2) {
+                const uint8_t* a = job.source.row(top + k) + firstByte;
+                const bool pair = k + 1 < n;
+                const uint8_t* b = pair ? job.source.row(top + k + 1) + firstByte : a;
+                accumulateRows(a, b, w[k], pair ? w[k + 1] : 0, carry.data(), carryLength);
+            }
+            narrowCarry(carry.data(), narrow.data(), carryLength);
         }
-        narrowCarry(carry.data(), narrow.data(), carryLength);
-        horizontalPack(cols, narrow.data(), job.out + job.outStride * r);
+        uint32_t* out = job.out + job.outStride * r;
+        if (job.paired == nullptr)
+            horizontalPack(cols, narrow.data(), out);
+        else if (job.paired->pairs == 1)
+            pairedRow<1>(*job.paired, narrow.data(), out, cols.first.size());
+        else
+            pairedRow<2>(*job.paired, narrow.data(), out, cols.first.size());
     }
 }
 #endif
@@ -266,7 +447,7 @@ void verticalFirstSse2(const Job& job, int32_t begin, int32_t end) {
 // pass from that one carried row. Best when the rows are reduced: each output row reads its
 // source rows once. Rows [begin, end) of the computed part.
 void verticalFirst(const Job& job, int32_t begin, int32_t end) {
-#if defined(__SSE2__) && !defined(QUILLMERE_RESAMPLE_PLAIN)
+#if defined(QUILLMERE_RESAMPLE_SSE2)
     verticalFirstSse2(job, begin, end);
     return;
 #endif
@@ -346,7 +527,7 @@ void horizontalFirst(const Job& job, int32_t begin, int32_t end) {
     }
 }
 
-#if defined(__SSE2__) && !defined(QUILLMERE_RESAMPLE_PLAIN)
+#if defined(QUILLMERE_RESAMPLE_SSE2)
 // The SSE2 form of horizontalFirst for two-tap columns, with exactly its arithmetic: the
 // carried rows hold 16-bit values (at most 255 << kCarryBits), and every blend is one
 // multiply-add of a pair of them with a pair of weights.
@@ -412,7 +593,7 @@ void horizontalFirstSse2(const Job& job, int32_t begin, int32_t end) {
 #endif
 
 void resampleRows(const Job& job, int32_t begin, int32_t end) {
-#if defined(__SSE2__) && !defined(QUILLMERE_RESAMPLE_PLAIN)
+#if defined(QUILLMERE_RESAMPLE_SSE2)
     if (job.rows.enlarging && job.columns.twoTaps) {
         horizontalFirstSse2(job, begin, end);
         return;
@@ -516,7 +697,14 @@ bool resamplePiece(const Image& piece, const PixelRect& pieceRect, int32_t pictu
         !shiftIntoPiece(rows, pieceRect.y, pieceRect.height))
         return false;
     uint32_t* first = out + outStride * (y0 + dest.y - clip.y) + (x0 + dest.x - clip.x);
-    const Job job{source, columns, rows, first, outStride};
+    Job job{source, columns, rows, first, outStride};
+#if defined(QUILLMERE_RESAMPLE_SSE2)
+    std::optional<PairedColumns> paired;
+    if (!rows.enlarging && !columns.enlarging) {
+        paired = pairColumns(columns);
+        job.paired = paired ? &*paired : nullptr;
+    }
+#endif
     const int64_t carryWidth = columns.highest - columns.lowest + 1;
     const int64_t work = rows.tapCount() * carryWidth + (y1 - y0) * columns.tapCount();
     runRows(job, static_cast<int32_t>(y1 - y0), work);
