@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <fstream>
 #include <limits>
 #include <memory>
@@ -75,8 +76,20 @@ size_t countJpegScans(std::span<const uint8_t> data) {
         if (marker != 0xDA)
             continue;
         ++scans;
-        while (at + 1 < data.size() && !(data[at] == 0xFF && !isRestartOrStuffing(data[at + 1])))
+        // The scan's data ends at the first 0xFF that starts neither a restart marker nor a
+        // stuffed byte; memchr finds the candidates far faster than a loop over every byte.
+        while (at + 1 < data.size()) {
+            const auto* mark = static_cast<const uint8_t*>(
+                std::memchr(data.data() + at, 0xFF, data.size() - 1 - at));
+            if (mark == nullptr) {
+                at = data.size() - 1;
+                break;
+            }
+            at = static_cast<size_t>(mark - data.data());
+            if (!isRestartOrStuffing(data[at + 1]))
+                break;
             ++at;
+        }
     }
     return scans;
 }
