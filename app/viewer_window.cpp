@@ -7,6 +7,8 @@
 #include <QNativeGestureEvent>
 #include <QTimer>
 
+#include <chrono>
+
 #include "app/about_dialog.h"
 #include "app/delete_confirmation.h"
 #include "app/dpi.h"
@@ -38,6 +40,9 @@ constexpr int kMinimumHeight = 536;
 constexpr FitArea kPrintArea{4096, 4096};
 // How long after the show the first paint runs without waiting for the window to be exposed.
 constexpr int kFirstPaintFallbackMs = 400;
+// How long the first paint waits for the picture still decoding: a screen-sized JPEG's decode
+// ends within it when it started with the process; a larger picture shows the background first.
+constexpr int kFirstPictureWaitMs = 15;
 
 constexpr char kTitlePrefix[] = "Quillmere - ";
 constexpr char kSlideshowTitle[] = "Quillmere - Running Slideshow";
@@ -105,6 +110,11 @@ void ViewerWindow::onFirstPaint() {
     // By now the window system has framed the window: its frame goes where it was asked to.
     placement_->settle();
     layoutPictureControl(rect());
+    // A decode about to end is better waited for than painted over: the paint would write
+    // the window's fresh buffer with the background, and the picture would need a render and
+    // a copy of its own a few milliseconds later. A long decode shows the background first.
+    if (const std::filesystem::path* file = currentPath(viewer.list))
+        view_->source().awaitDecode(*file, std::chrono::milliseconds(kFirstPictureWaitMs));
     reloadCurrent();
     // Named after the render, still before this paint is shown: the window manager redraws
     // its title bar on the change, and that work then doesn't take a core from the render.

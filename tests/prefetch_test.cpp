@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <fstream>
@@ -320,6 +321,29 @@ TEST(Prefetcher, FailedDecodeIsLeftToTheCaller) {
     prefetcher.waitIdle();
     EXPECT_EQ(prefetcher.cachedCount(), 0u);
     EXPECT_FALSE(prefetcher.take(broken).has_value());
+}
+
+// The first paint's wait: bounded while the decode runs on, and over once it has ended,
+// with the picture then ready to take.
+TEST(Prefetcher, WaitForDecodeGivesUpAtItsLimitAndEndsWithTheDecode) {
+    TempFolder folder;
+    writePicture(folder / "a.png", 20, 10, Qt::red);
+    std::atomic<bool> release{false};
+    Prefetcher prefetcher(
+        Prefetcher::defaultCapBytes(),
+        [&](const std::filesystem::path& file, const FitAreaSource& area, std::stop_token stop) {
+            while (!release && !stop.stop_requested())
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            return preparePicture(file, area, stop);
+        });
+    prefetcher.request({folder / "a.png"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return prefetcher.decoding(folder / "a.png"); }, 5000));
+    EXPECT_FALSE(prefetcher.waitForDecode(folder / "a.png", std::chrono::milliseconds(20)));
+    release = true;
+    EXPECT_TRUE(prefetcher.waitForDecode(folder / "a.png", std::chrono::milliseconds(5000)));
+    EXPECT_TRUE(prefetcher.takeResult(folder / "a.png").has_value());
+    // Nothing under way: no wait at all.
+    EXPECT_TRUE(prefetcher.waitForDecode(folder / "b.png", std::chrono::milliseconds(0)));
 }
 
 // Steps in a row: the picture after the awaited one decodes beside it, on the worker a step

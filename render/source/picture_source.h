@@ -41,6 +41,10 @@ class PictureSource : public QObject {
                int32_t surfaceWidth, int32_t surfaceHeight);
     // Whether the decode of file is queued or under way.
     bool coming(const std::filesystem::path& file) const;
+    // Waits at most limit for a decode of file under way to end.
+    void awaitDecode(const std::filesystem::path& file, std::chrono::milliseconds limit) {
+        prefetcher_->waitForDecode(file, limit);
+    }
 
     // Frees a picture on a thread of its own: giving back a large picture's memory takes
     // milliseconds that a step should not wait for.

@@ -228,6 +228,11 @@ bool Prefetcher::decoding(const std::filesystem::path& file) const {
     return decodingWanted(file);
 }
 
+bool Prefetcher::waitForDecode(const std::filesystem::path& file, std::chrono::milliseconds limit) {
+    std::unique_lock lock(mutex_);
+    return idle_.wait_for(lock, limit, [&] { return !decodingWanted(file); });
+}
+
 bool Prefetcher::coming(const std::filesystem::path& file) const {
     std::lock_guard lock(mutex_);
     return decodingWanted(file) || std::find(queue_.begin(), queue_.end(), file) != queue_.end();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -64,6 +65,8 @@ class Prefetcher {
 
     // Whether file is being decoded right now for a take.
     bool decoding(const std::filesystem::path& file) const;
+    // Waits until file is no longer being decoded, at most limit; false when it still is.
+    bool waitForDecode(const std::filesystem::path& file, std::chrono::milliseconds limit);
     // Whether file is wanted and not decoded yet (queued or under way).
     bool coming(const std::filesystem::path& file) const;
 
