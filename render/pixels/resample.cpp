@@ -211,8 +211,8 @@ void accumulateRows(const uint8_t* a, const uint8_t* b, int32_t w0, int32_t w1, 
 
 // narrow[i] = w0 * a[i] + w1 * b[i] rounded to kCarryBits of fraction: accumulateRows and
 // narrowCarry in one pass, for an output row of at most two source rows.
-void narrowTwoRows(const uint8_t* a, const uint8_t* b, int32_t w0, int32_t w1, int16_t* narrow,
-                   size_t length) {
+void narrowTwoRowsSse2(const uint8_t* a, const uint8_t* b, int32_t w0, int32_t w1, int16_t* narrow,
+                       size_t length) {
     const __m128i weights = weightPair(w0, w1);
     const __m128i zero = _mm_setzero_si128();
     const __m128i half = _mm_set1_epi32(1 << (kVerticalShift - 1));
@@ -235,6 +235,52 @@ void narrowTwoRows(const uint8_t* a, const uint8_t* b, int32_t w0, int32_t w1, i
     for (; i < length; ++i)
         narrow[i] = static_cast<int16_t>((w0 * a[i] + w1 * b[i] + (1 << (kVerticalShift - 1))) >>
                                          kVerticalShift);
+}
+
+#if defined(QUILLMERE_RESAMPLE_AVX2)
+// Whether the processor has AVX2, asked once.
+bool hasAvx2() {
+    static const bool has = __builtin_cpu_supports("avx2");
+    return has;
+}
+
+// narrowTwoRowsSse2 with AVX2, where the processor has it: the bytes widened in order pair up
+// within each half of the register, and the halves pack back in order.
+__attribute__((target("avx2"))) void narrowTwoRowsAvx2(const uint8_t* a, const uint8_t* b,
+                                                       int32_t w0, int32_t w1, int16_t* narrow,
+                                                       size_t length) {
+    const __m256i weights = _mm256_set1_epi32(static_cast<int32_t>(
+        static_cast<uint32_t>(w1) << 16 | (static_cast<uint32_t>(w0) & 0xFFFF)));
+    const __m256i half = _mm256_set1_epi32(1 << (kVerticalShift - 1));
+    size_t i = 0;
+    for (; i + 16 <= length; i += 16) {
+        const __m256i va =
+            _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(a + i)));
+        const __m256i vb =
+            _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(b + i)));
+        const __m256i low = _mm256_srai_epi32(
+            _mm256_add_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(va, vb), weights), half),
+            kVerticalShift);
+        const __m256i high = _mm256_srai_epi32(
+            _mm256_add_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(va, vb), weights), half),
+            kVerticalShift);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(narrow + i), _mm256_packs_epi32(low, high));
+    }
+    for (; i < length; ++i)
+        narrow[i] = static_cast<int16_t>((w0 * a[i] + w1 * b[i] + (1 << (kVerticalShift - 1))) >>
+                                         kVerticalShift);
+}
+#endif
+
+void narrowTwoRows(const uint8_t* a, const uint8_t* b, int32_t w0, int32_t w1, int16_t* narrow,
+                   size_t length) {
+#if defined(QUILLMERE_RESAMPLE_AVX2)
+    if (hasAvx2()) {
+        narrowTwoRowsAvx2(a, b, w0, w1, narrow, length);
+        return;
+    }
+#endif
+    narrowTwoRowsSse2(a, b, w0, w1, narrow, length);
 }
 
 // Rounds the carried sums to kCarryBits of fraction as 16-bit values.
@@ -391,10 +437,6 @@ __attribute__((target("avx2"))) void pairedPackAvx2(const PairedColumns& paired,
     pairedPack<Pairs>(paired, in, out, c, count);
 }
 
-bool hasAvx2() {
-    static const bool has = __builtin_cpu_supports("avx2");
-    return has;
-}
 #endif
 
 template <int Pairs>
