@@ -181,9 +181,14 @@ void reduceCarry(int32_t* values, size_t count) {
 // of 16-bit values (bytes, carried values up to 255 << kCarryBits and weights up to
 // kWeightOne all fit), the odd one paired with a zero weight.
 
+// Two weights as the 16-bit pair a multiply-add takes, first in the low half.
+int32_t pairWord(int32_t first, int32_t second) {
+    return static_cast<int32_t>(static_cast<uint32_t>(second) << 16 |
+                                (static_cast<uint32_t>(first) & 0xFFFF));
+}
+
 __m128i weightPair(int32_t first, int32_t second) {
-    return _mm_set1_epi32(static_cast<int32_t>(static_cast<uint32_t>(second) << 16 |
-                                               (static_cast<uint32_t>(first) & 0xFFFF)));
+    return _mm_set1_epi32(pairWord(first, second));
 }
 
 // carry[i] += w0 * a[i] + w1 * b[i] over length bytes.
@@ -249,8 +254,7 @@ bool hasAvx2() {
 __attribute__((target("avx2"))) void narrowTwoRowsAvx2(const uint8_t* a, const uint8_t* b,
                                                        int32_t w0, int32_t w1, int16_t* narrow,
                                                        size_t length) {
-    const __m256i weights = _mm256_set1_epi32(static_cast<int32_t>(
-        static_cast<uint32_t>(w1) << 16 | (static_cast<uint32_t>(w0) & 0xFFFF)));
+    const __m256i weights = _mm256_set1_epi32(pairWord(w0, w1));
     const __m256i half = _mm256_set1_epi32(1 << (kVerticalShift - 1));
     size_t i = 0;
     for (; i + 16 <= length; i += 16) {
@@ -266,9 +270,7 @@ __attribute__((target("avx2"))) void narrowTwoRowsAvx2(const uint8_t* a, const u
             kVerticalShift);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(narrow + i), _mm256_packs_epi32(low, high));
     }
-    for (; i < length; ++i)
-        narrow[i] = static_cast<int16_t>((w0 * a[i] + w1 * b[i] + (1 << (kVerticalShift - 1))) >>
-                                         kVerticalShift);
+    narrowTwoRowsSse2(a + i, b + i, w0, w1, narrow + i, length - i);
 }
 #endif
 
@@ -348,9 +350,7 @@ std::optional<PairedColumns> pairColumns(const AxisTaps& cols) {
         for (int32_t k = 0; k < paired.pairs; ++k) {
             const int32_t first = 2 * k < n ? w[2 * k] : 0;
             const int32_t second = 2 * k + 1 < n ? w[2 * k + 1] : 0;
-            const auto word = static_cast<int32_t>(static_cast<uint32_t>(second) << 16 |
-                                                   (static_cast<uint32_t>(first) & 0xFFFF));
-            paired.weights[k].insert(paired.weights[k].end(), 4, word);
+            paired.weights[k].insert(paired.weights[k].end(), 4, pairWord(first, second));
         }
         paired.offset.push_back((cols.first[c] - cols.lowest) * 4);
     }
