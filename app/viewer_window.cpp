@@ -67,6 +67,8 @@ ViewerWindow::ViewerWindow(ViewerOptions options, QWidget* parent)
     surface_ = new PictureSurface(this);
     view_ = new PictureView(surface_, options_.prefetcher, this);
     surface_->setGeometry(rect());
+    // Shown once the window is mapped (see setVisible).
+    surface_->hide();
     surface_->installEventFilter(this);
     surface_->setMouseTracking(true);
     pointer_ = new PointerLook(surface_);
@@ -89,6 +91,17 @@ void ViewerWindow::OnInitDialog() {
     firstPaintDone_ = 0;
     openPicture(viewer.list, options_.commandLinePath, options_.programFolder);
     loadSettings();
+}
+
+void ViewerWindow::setVisible(bool visible) {
+    // Every widget shown sends an accessibility event, and the first one makes Qt start its
+    // accessibility bridge: it connects to the session bus and waits for replies (1-5 ms at
+    // start-up). The window sends its event after asking to be mapped, a child shown with it
+    // before. So the surface follows the window: the bridge then starts while the window
+    // manager places the window, and the surface is visible long before the first expose.
+    QDialog::setVisible(visible);
+    if (visible && surface_ && surface_->isHidden())
+        surface_->show();
 }
 
 void ViewerWindow::showEvent(QShowEvent* event) {

@@ -59,6 +59,8 @@ class ViewerWindow : public QDialog {
     // Whether a picture is still coming or input waits behind a step (tests wait for this).
     bool busy() const;
 
+    void setVisible(bool visible) override;
+
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     // Keys were acted on by the pre-filter; the dialog's own Enter and Esc handling must not
