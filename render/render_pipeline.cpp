@@ -84,7 +84,7 @@ void compositeResampled(const ResampledCache& cache, bool blend, QImage& surface
 // enlarged, and no later render tries again.
 void restoreFullScale(const std::filesystem::path& file, RenderState& state) {
     Image& picture = state.currentPicture;
-    const std::optional<FileStamp> now = fileStampOf(file);
+    const std::optional<FileVersion> now = regularFileVersion(file);
     Image full;
     bool ok = now && *now == state.pictureStamp && decodePicture(file, full) == DecodeStatus::Ok;
     if (ok && state.pictureTurns != 0)

@@ -4,12 +4,12 @@
 #include <filesystem>
 #include <vector>
 
+#include "platform/regular_file.h"
 #include "render/exif/exif_reader.h"
 #include "render/geometry/fit_geometry.h"
 #include "render/geometry/zoom.h"
 #include "render/pixels/image.h"
 #include "render/pixels/resampled_cache.h"
-#include "render/source/file_stamp.h"
 
 // Background grey levels: light grey and black are the only two that occur.
 inline constexpr int32_t kBackgroundGrey = 250;
@@ -42,7 +42,7 @@ struct RenderState {
     // A picture decoded reduced (Image::reduced()) is decoded again at full scale before a
     // zoom shows it: from the same version of the file (its stamp when it was decoded),
     // turned as often as it was since (quarter turns clockwise, the EXIF turn included).
-    FileStamp pictureStamp;
+    FileVersion pictureStamp;
     int32_t pictureTurns = 0;
     bool fullScaleUnavailable = false;  // tried and failed: drawn from the reduced pixels
     PendingReload pending;

@@ -10,15 +10,16 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <fstream>
 #include <limits>
 #include <memory>
 #include <mutex>
 #include <new>
 #include <optional>
-#include <system_error>
+#include <string_view>
+#include <vector>
 
 #include "platform/page_warmer.h"
+#include "render/decode/jpeg2000_codestream.h"
 #include "render/decode/jpeg2000_decoder.h"
 #include "render/decode/jpeg_decoder.h"
 #include "render/decode/png_decoder.h"
@@ -59,11 +60,18 @@ bool isRestartOrStuffing(uint8_t second) {
     return second == 0x00 || (second >= 0xD0 && second <= 0xD7);
 }
 
+bool isProgressiveFrame(uint8_t marker) {
+    return marker == 0xC2 || marker == 0xC6 || marker == 0xCA || marker == 0xCE;
+}
+
 // Counts the start-of-scan markers by walking the marker segments and skipping each scan's
 // entropy-coded data, up to the end marker; linear in the size, never reads past the span.
+// A progressive frame counts as scanned more than once however many scans it holds: libjpeg
+// keeps its whole coefficient buffer all the same.
 size_t countJpegScans(std::span<const uint8_t> data) {
     size_t scans = 0;
     size_t at = 2;
+    bool progressive = false;
     while (at + 1 < data.size() && scans <= kMaxJpegScans) {
         const uint8_t marker = data[at + 1];
         if (data[at] != 0xFF || marker == 0xFF || marker == 0x01 || isRestartOrStuffing(marker)) {
@@ -72,6 +80,7 @@ size_t countJpegScans(std::span<const uint8_t> data) {
         }
         if (marker == 0xD9 || at + 3 >= data.size())
             break;
+        progressive = progressive || isProgressiveFrame(marker);
         at += 2 + (size_t{data[at + 2]} << 8 | data[at + 3]);
         if (marker != 0xDA)
             continue;
@@ -91,7 +100,7 @@ size_t countJpegScans(std::span<const uint8_t> data) {
             ++at;
         }
     }
-    return scans;
+    return progressive ? std::max<size_t>(scans, 2) : scans;
 }
 
 // Qt refuses images over 128 MB by default. Its check counts its own intermediate format,
@@ -164,11 +173,17 @@ bool askArea(const FitAreaSource& area, int32_t width, int32_t height,
     return known.has_value();
 }
 
+// TurboJPEG's whole-frame call can't be stopped and checks no memory of its own, so it takes
+// only what it decodes in a few tens of milliseconds: one scan of at most this many pixels. A
+// picture scanned more than once is read whole before its first row, into a coefficient buffer
+// of the whole picture at any scale; it and larger ones go through libjpeg's scanlines, which
+// honour the stop token and count that buffer against the budget.
+constexpr int64_t kTurboJpegMaxPixels = int64_t{8} << 20;
+
 // Decodes a JPEG straight into the holder's pixels, asking for the area once its header gives
-// its size. Returns nothing when Qt should decode it instead (CMYK and YCCK pictures, which
-// TurboJPEG gives only as raw CMYK).
-std::optional<DecodeStatus> decodeWithTurboJpeg(std::span<const uint8_t> data, Image& out,
-                                                const FitAreaSource& area,
+// its size. Returns nothing when TurboJPEG can't be had; Qt decodes it then.
+std::optional<DecodeStatus> decodeWithTurboJpeg(std::span<const uint8_t> data, size_t scans,
+                                                Image& out, const FitAreaSource& area,
                                                 std::optional<FitArea>& known,
                                                 const std::stop_token& stop) {
     std::unique_ptr<void, TurboDeleter> handle(tjInitDecompress());
@@ -191,11 +206,11 @@ std::optional<DecodeStatus> decodeWithTurboJpeg(std::span<const uint8_t> data, I
     if (!askArea(area, width, height, known))
         return DecodeStatus::Failed;
     const int32_t level = levelWithinBudget(width, height, *known);
-    // Deeper than DCT scaling goes, the rows are reduced as they are decoded.
-    if (level > kJpegDctLevels)
+    // Deeper than DCT scaling goes, the rows are reduced as they are decoded. TurboJPEG gives
+    // CMYK and YCCK only as raw CMYK; the scanlines convert them as Qt's reader would.
+    if (level > kJpegDctLevels || scans > 1 || colourspace == TJCS_CMYK ||
+        colourspace == TJCS_YCCK || int64_t{width} * height > kTurboJpegMaxPixels)
         return decodeJpegLevel(data, level, out, stop);
-    if (colourspace == TJCS_CMYK || colourspace == TJCS_YCCK)
-        return std::nullopt;
     // TurboJPEG rounds a scaled size up, as the level's size does.
     const int scaledWidth = levelExtent(width, level);
     const int scaledHeight = levelExtent(height, level);
@@ -220,28 +235,66 @@ std::optional<DecodeStatus> decodeWithTurboJpeg(std::span<const uint8_t> data, I
     return DecodeStatus::Ok;
 }
 
+bool startsWith(std::span<const uint8_t> data, std::string_view prefix) {
+    return data.size() >= prefix.size() &&
+           std::equal(prefix.begin(), prefix.end(), data.begin(),
+                      [](char a, uint8_t b) { return static_cast<uint8_t>(a) == b; });
+}
+
+// Whether the head of a file opens a format one of our decoders reads: what the content says,
+// not the name, so a film or an archive named like a picture is never read further.
+bool claimedByADecoder(std::span<const uint8_t> head) {
+    using namespace std::string_view_literals;
+    return isJpeg(head) || isPng(head) || isJpeg2000(head) || startsWith(head, "GIF8"sv) ||
+           startsWith(head, "BM"sv) || startsWith(head, "II*\0"sv) || startsWith(head, "MM\0*"sv) ||
+           startsWith(head, "II+\0"sv) || startsWith(head, "MM\0+"sv);
+}
+
+// Failed for a head no decoder claims; OutOfMemory when its header shows the decoder's own
+// buffers alone would exceed the budget at any level.
+DecodeStatus claimHead(std::span<const uint8_t> head) {
+    if (!claimedByADecoder(head))
+        return DecodeStatus::Failed;
+    std::optional<uint64_t> decoderBytes;
+    if (isJpeg(head))
+        decoderBytes = jpegCoefficientBytes(head);
+    else if (isJpeg2000(head))
+        decoderBytes = jpeg2000_detail::headerStructureBytes(head);
+    if (decoderBytes && *decoderBytes > Image::maxPictureBytes()) {
+        qCDebug(lcRender) << "its decoder would take" << *decoderBytes << "bytes";
+        return DecodeStatus::OutOfMemory;
+    }
+    return DecodeStatus::Ok;
+}
+
 }  // namespace
 
-DecodeStatus readPictureFile(const std::filesystem::path& file, FileBytes& bytes) {
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(file, error))
+DecodeStatus readPictureFile(const std::filesystem::path& file, FileBytes& bytes,
+                             FileVersion* version) {
+    std::optional<RegularFile> opened = RegularFile::open(file);
+    if (!opened)
         return DecodeStatus::Failed;
-    const uintmax_t length = std::filesystem::file_size(file, error);
-    if (error)
-        return DecodeStatus::Failed;
+    if (version)
+        *version = opened->version();
+    // The head alone first: a file no decoder claims costs one small read and no more memory.
+    const uint64_t length = opened->size();
+    std::vector<uint8_t> head(static_cast<size_t>(std::min<uint64_t>(length, kPictureHeadBytes)));
+    head.resize(opened->readAt(0, head));
+    if (const DecodeStatus claim = claimHead(head); claim != DecodeStatus::Ok)
+        return claim;
     // Read whole, a file may be larger than the budget of pictures held: a picture too large
     // to hold is read as a stream from it.
-    if (length > Image::machinePictureBytes())
+    if (length > Image::maxFileBytes())
         return DecodeStatus::OutOfMemory;
-    std::ifstream stream(file, std::ios::binary);
-    if (!stream)
-        return DecodeStatus::Failed;
-    bytes.data.reset(new (std::nothrow) uint8_t[std::max<uintmax_t>(length, 1)]);
+    bytes.data.reset(new (std::nothrow) uint8_t[std::max<uint64_t>(length, 1)]);
     if (!bytes.data)
         return DecodeStatus::OutOfMemory;
-    stream.read(reinterpret_cast<char*>(bytes.data.get()), static_cast<std::streamsize>(length));
+    std::memcpy(bytes.data.get(), head.data(), head.size());
+    bytes.size = head.size();
     // The file may have shrunk since it was measured; what was read is what we have.
-    bytes.size = static_cast<size_t>(stream.gcount());
+    if (head.size() < length)
+        bytes.size += opened->readAt(head.size(), {bytes.data.get() + head.size(),
+                                                   static_cast<size_t>(length) - head.size()});
     return DecodeStatus::Ok;
 }
 
@@ -317,10 +370,11 @@ DecodeStatus decodeData(std::span<const uint8_t> data, Image& out, const FitArea
     std::optional<FitArea> known;
     if (std::optional<DecodeStatus> fast; isPng(data) && (fast = decodePngFast(data, out))) {
         status = *fast;
-    } else if (isJpeg(data) && countJpegScans(data) > kMaxJpegScans) {
+    } else if (const size_t scans = isJpeg(data) ? countJpegScans(data) : 0;
+               scans > kMaxJpegScans) {
         qCDebug(lcRender) << "jpeg with more than" << kMaxJpegScans << "scans refused";
     } else if (std::optional<DecodeStatus> turbo;
-               isJpeg(data) && (turbo = decodeWithTurboJpeg(data, out, area, known, stop))) {
+               isJpeg(data) && (turbo = decodeWithTurboJpeg(data, scans, out, area, known, stop))) {
         status = *turbo;
     } else if (known || askArea(area, 0, 0, known)) {
         status = isJpeg2000(data)
@@ -344,6 +398,11 @@ FitAreaSource fixedArea(FitArea area) {
 
 DecodeStatus decodePictureData(std::span<const uint8_t> data, Image& out, FitArea area) {
     return decodeData(data, out, fixedArea(area), {});
+}
+
+DecodeStatus decodePictureData(std::span<const uint8_t> data, Image& out, const FitAreaSource& area,
+                               std::stop_token stop) {
+    return decodeData(data, out, area, stop);
 }
 
 DecodeStatus decodePicture(const std::filesystem::path& file, Image& out, FitArea area) {

@@ -8,6 +8,7 @@
 #include <span>
 #include <stop_token>
 
+#include "platform/regular_file.h"
 #include "render/decode/levels.h"
 #include "render/geometry/fit_geometry.h"
 #include "render/pixels/image.h"
@@ -63,8 +64,10 @@ DecodeStatus decodePicture(const std::filesystem::path& file, Image& out, const 
                            std::stop_token stop = {});
 
 // Decodes a picture held in memory by the same rules, for callers that already hold the bytes
-// (tests, the fuzzer). The bytes are only read during the call.
+// (readPictureFile's, tests, the fuzzer). The bytes are only read during the call.
 DecodeStatus decodePictureData(std::span<const uint8_t> data, Image& out, FitArea area = {});
+DecodeStatus decodePictureData(std::span<const uint8_t> data, Image& out, const FitAreaSource& area,
+                               std::stop_token stop = {});
 
 // A whole picture file in memory.
 struct FileBytes {
@@ -72,8 +75,18 @@ struct FileBytes {
     size_t size = 0;
     std::span<const uint8_t> span() const { return {data.get(), size}; }
 };
-// Reads file whole; a file larger than the machine's bound of a picture is OutOfMemory.
-DecodeStatus readPictureFile(const std::filesystem::path& file, FileBytes& bytes);
+// How much of a file is read before a decoder has claimed it.
+inline constexpr size_t kPictureHeadBytes = size_t{64} << 10;
+
+// Reads a picture file whole through one descriptor (RegularFile: a FIFO or a device under the
+// name is refused at once, never waited on), its head first. Bytes that open no format we
+// decode are Failed after that one read of at most kPictureHeadBytes. A file larger than
+// Image::maxFileBytes(), or whose head shows that its decoder would allocate more than
+// Image::maxPictureBytes() at any level (a multi-scan JPEG's coefficient buffer, OpenJPEG's
+// header structures), is OutOfMemory before the rest is read. version, when given, gets the
+// file's version as the descriptor tells it.
+DecodeStatus readPictureFile(const std::filesystem::path& file, FileBytes& bytes,
+                             FileVersion* version = nullptr);
 
 // What a picture's header says (see PictureHeader): JPEG and JPEG 2000 have levels and
 // regions; PNG, BMP and TIFF that can be read as a stream have regions that cost the rows

@@ -5,7 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
+
+#include "render/decode/decoder.h"
 
 // OpenJPEG's plumbing for a JPEG 2000 file held in memory: its stream reads the bytes, its codec
 // reads the main header, and windows of the picture are decoded on demand.
@@ -13,6 +16,13 @@ namespace jpeg2000_detail {
 
 // Components beyond these (grey, grey and alpha, RGB, RGBA or CMYK) are never decoded.
 inline constexpr int kMaxComponents = 4;
+
+// The bytes OpenJPEG allocates while it reads the main header, from the SIZ segment alone (of
+// a bare codestream, or of a JP2 file's codestream box): a structure per tile and another per
+// component of every tile, whatever the picture's size, so a few hundred bytes claiming tens
+// of thousands of tiles of many components would cost gigabytes. Nothing when the bytes hold
+// no SIZ segment, or end before it.
+std::optional<uint64_t> headerStructureBytes(std::span<const uint8_t> data);
 
 // True when the bytes start with the JP2 signature box, or with a bare codestream's SOC and SIZ.
 bool startsWithJp2Signature(std::span<const uint8_t> data);
@@ -50,9 +60,10 @@ class Codestream {
     Codestream(const Codestream&) = delete;
     Codestream& operator=(const Codestream&) = delete;
 
-    // Reads the main header and limits decoding to the components we use. False when the
-    // bytes are no JPEG 2000 or the header is broken.
-    bool open();
+    // Reads the main header and limits decoding to the components we use. Failed when the
+    // bytes are no JPEG 2000 or the header is broken; OutOfMemory, before OpenJPEG sees the
+    // stream, when the structures its header read would set up exceed Image::maxPictureBytes().
+    DecodeStatus open();
 
     opj_codec_t* codec() const { return codec_.get(); }
     const opj_image_t& header() const { return *header_; }

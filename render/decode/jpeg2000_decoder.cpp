@@ -403,7 +403,7 @@ DecodeStatus decodeArea(std::span<const uint8_t> data, Codestream& first, const 
             if (pieces++ > 0 && !layout.singleTile) {
                 first.release();
                 fresh = std::make_unique<Codestream>(data);
-                if (!fresh->open() ||
+                if (fresh->open() != DecodeStatus::Ok ||
                     (reduce > 0 && !opj_set_decoded_resolution_factor(fresh->codec(), reduce)))
                     return DecodeStatus::Failed;
                 codestream = fresh.get();
@@ -456,8 +456,8 @@ DecodeStatus decodeArea(std::span<const uint8_t> data, Codestream& first, const 
 }
 
 DecodeStatus openLayout(Codestream& codestream, Layout& layout) {
-    if (!codestream.open())
-        return DecodeStatus::Failed;
+    if (const DecodeStatus status = codestream.open(); status != DecodeStatus::Ok)
+        return status;
     return readLayout(codestream, layout);
 }
 

@@ -86,11 +86,12 @@ class Decompressor {
     }
 
     // Whether the output and, for a picture scanned more than once, the whole-picture
-    // coefficient buffer libjpeg keeps (at any scale) fit the bound, from the header alone.
+    // coefficient buffer libjpeg keeps (at any scale) fit the bound together, from the header
+    // alone: both are held at once.
     bool fits(int32_t outWidth, int32_t outHeight) const {
-        return static_cast<uint64_t>(outWidth) * static_cast<uint64_t>(outHeight) * 4 <=
-                   Image::maxPictureBytes() &&
-               coefficientBytes() <= Image::maxPictureBytes();
+        const uint64_t output =
+            static_cast<uint64_t>(outWidth) * static_cast<uint64_t>(outHeight) * 4;
+        return output + coefficientBytes() <= Image::maxPictureBytes();
     }
 
     // Sets DCT scaling to 1/2^level and the output to the holder's pixels (CMYK is converted
@@ -145,6 +146,21 @@ class Decompressor {
         return DecodeStatus::Ok;
     }
 
+    // Each component's blocks, rounded up to whole iMCUs, at 128 bytes a block.
+    size_t coefficientBytes() const {
+        if (!multipleScans_)
+            return 0;
+        size_t bytes = 0;
+        for (int c = 0; c < info.num_components; ++c) {
+            const jpeg_component_info& comp = info.comp_info[c];
+            const auto roundUp = [](size_t n, size_t m) { return (n + m - 1) / m * m; };
+            bytes += roundUp(comp.width_in_blocks, static_cast<size_t>(comp.h_samp_factor)) *
+                     roundUp(comp.height_in_blocks, static_cast<size_t>(comp.v_samp_factor)) *
+                     DCTSIZE2 * sizeof(JCOEF);
+        }
+        return bytes;
+    }
+
     bool cmyk() const { return cmyk_; }
     bool stopRequested() const { return stop_.stop_requested(); }
 
@@ -179,21 +195,6 @@ class Decompressor {
         return status();
     }
 
-    // Each component's blocks, rounded up to whole iMCUs, at 128 bytes a block.
-    size_t coefficientBytes() const {
-        if (!multipleScans_)
-            return 0;
-        size_t bytes = 0;
-        for (int c = 0; c < info.num_components; ++c) {
-            const jpeg_component_info& comp = info.comp_info[c];
-            const auto roundUp = [](size_t n, size_t m) { return (n + m - 1) / m * m; };
-            bytes += roundUp(comp.width_in_blocks, static_cast<size_t>(comp.h_samp_factor)) *
-                     roundUp(comp.height_in_blocks, static_cast<size_t>(comp.v_samp_factor)) *
-                     DCTSIZE2 * sizeof(JCOEF);
-        }
-        return bytes;
-    }
-
     jpeg_error_mgr errors_{};
     jpeg_progress_mgr progress_{};
     std::jmp_buf jump_{};
@@ -226,6 +227,13 @@ DecodeStatus readJpegHeader(std::span<const uint8_t> data, PictureHeader& header
     header.nativeLevels = kScaledLevels;
     header.regions = true;
     return DecodeStatus::Ok;
+}
+
+std::optional<uint64_t> jpegCoefficientBytes(std::span<const uint8_t> data) {
+    Decompressor jpeg{std::stop_token{}};
+    if (jpeg.open(data) != DecodeStatus::Ok)
+        return std::nullopt;
+    return jpeg.coefficientBytes();
 }
 
 DecodeStatus decodeJpegLevel(std::span<const uint8_t> data, int32_t level, Image& out,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <stop_token>
 
@@ -16,6 +17,11 @@
 // Reads the frame header: size, nativeLevels 3, regions true. Failed when the bytes are no
 // JPEG or the header is broken; nothing is decoded.
 DecodeStatus readJpegHeader(std::span<const uint8_t> data, PictureHeader& header);
+
+// The bytes of the coefficient buffer libjpeg keeps for the whole picture, at any scale, when
+// it is scanned more than once (progressive, or components in scans of their own), from the
+// header alone; 0 for a single scan. Nothing when the bytes hold no readable header.
+std::optional<uint64_t> jpegCoefficientBytes(std::span<const uint8_t> data);
 
 // Decodes level `level` (0 to kMaxLevel) of the whole picture into out, created here at
 // levelExtent() of the full size and marked with the full size (Image::setFullSize): DCT

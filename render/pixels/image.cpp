@@ -41,12 +41,17 @@ namespace {
 // 0 until a test sets a bound of its own.
 std::atomic<size_t> boundForTests{0};
 
+thread_local size_t scopeBytes = SIZE_MAX;
+
 }  // namespace
 
 size_t Image::maxPictureBytes() {
-    if (const size_t forTests = boundForTests.load(std::memory_order_relaxed); forTests != 0)
-        return forTests;
-    return machinePictureBytes();
+    const size_t forTests = boundForTests.load(std::memory_order_relaxed);
+    return std::min(forTests != 0 ? forTests : machinePictureBytes(), scopeBytes);
+}
+
+size_t Image::maxFileBytes() {
+    return std::min(machinePictureBytes(), scopeBytes);
 }
 
 size_t Image::machinePictureBytes() {
@@ -68,4 +73,16 @@ size_t Image::machinePictureBytes() {
 
 void Image::setMaxPictureBytesForTests(size_t bytes) {
     boundForTests.store(bytes, std::memory_order_relaxed);
+}
+
+PictureBudgetScope::PictureBudgetScope(size_t bytes) : outer_(scopeBytes) {
+    scopeBytes = std::min(outer_, bytes);
+}
+
+PictureBudgetScope::~PictureBudgetScope() {
+    scopeBytes = outer_;
+}
+
+size_t PictureBudgetScope::current() {
+    return scopeBytes;
 }

@@ -65,9 +65,30 @@ class Image {
     // Sets a smaller bound, so that tests can try pictures larger than it without allocating
     // gigabytes; 0 gives back the machine's own.
     static void setMaxPictureBytesForTests(size_t bytes);
+    // The machine's bound, or the innermost PictureBudgetScope's on this thread when smaller:
+    // the most a file read whole may take.
+    static size_t maxFileBytes();
 
   private:
     QImage image_;
     int32_t fullWidth_ = 0;
     int32_t fullHeight_ = 0;
+};
+
+// While it lives, decodes on the thread that made it may spend at most bytes: maxPictureBytes()
+// is no larger, so every decoder's own estimates and checks, and Image::create, keep to it. A
+// picture decoded ahead of its showing so takes only the cap of the pictures ahead. Scopes nest;
+// an inner one never raises the cap of one around it.
+class PictureBudgetScope {
+  public:
+    explicit PictureBudgetScope(size_t bytes);
+    ~PictureBudgetScope();
+    PictureBudgetScope(const PictureBudgetScope&) = delete;
+    PictureBudgetScope& operator=(const PictureBudgetScope&) = delete;
+
+    // The innermost scope's bytes on this thread; SIZE_MAX outside any.
+    static size_t current();
+
+  private:
+    size_t outer_;
 };

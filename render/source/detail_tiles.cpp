@@ -94,7 +94,7 @@ void DetailTiles::setOnArrived(std::function<void()> onArrived) {
     onArrived_ = std::move(onArrived);
 }
 
-bool DetailTiles::sameVersion(const std::filesystem::path& file, const FileStamp& stamp) const {
+bool DetailTiles::sameVersion(const std::filesystem::path& file, const FileVersion& stamp) const {
     return file_ == file && stamp_ == stamp;
 }
 
@@ -245,9 +245,9 @@ void DetailTiles::decode(const Job& job, std::stop_token stop) {
             failed_ = true;
     };
     FileBytes bytes;
+    FileVersion version;
     PictureHeader header;
-    if (readPictureFile(job.file, bytes) != DecodeStatus::Ok ||
-        fileStampOf(job.file) != std::optional<FileStamp>(job.stamp))
+    if (readPictureFile(job.file, bytes, &version) != DecodeStatus::Ok || version != job.stamp)
         return fail("the file changed");
     if (readPictureHeader(bytes.span(), header) != DecodeStatus::Ok || !header.regions)
         return fail("no regions");

@@ -11,16 +11,16 @@
 #include <thread>
 #include <tuple>
 
+#include "platform/regular_file.h"
 #include "render/geometry/fit_geometry.h"
 #include "render/pixels/image.h"
-#include "render/source/file_stamp.h"
 
 // What a zoomed render needs sharper than the picture it holds: the part of the whole picture
 // that lands on clip when the picture is drawn into dest (surface pixels, display
 // orientation), from level `level` or a finer one.
 struct DetailRequest {
     std::filesystem::path file;
-    FileStamp stamp;        // the version of the file the picture was decoded from
+    FileVersion stamp;      // the version of the file the picture was decoded from
     int32_t turns = 0;      // quarter turns clockwise from the file to the display
     int32_t fileWidth = 0;  // the picture at full scale, as stored in the file
     int32_t fileHeight = 0;
@@ -80,7 +80,7 @@ class DetailTiles {
     };
     struct Job {
         std::filesystem::path file;
-        FileStamp stamp;
+        FileVersion stamp;
         int32_t level = 0;
         PixelRect region;  // file orientation, in the level's pixels, tile-aligned
     };
@@ -89,7 +89,7 @@ class DetailTiles {
     void decode(const Job& job, std::stop_token stop);
     void store(const Job& job, int32_t level, const Image& pixels, const PixelRect& region);
     void evict(const std::vector<TileKey>& keep);
-    bool sameVersion(const std::filesystem::path& file, const FileStamp& stamp) const;
+    bool sameVersion(const std::filesystem::path& file, const FileVersion& stamp) const;
     void forgetLocked();
 
     const size_t budgetBytes_;
@@ -97,7 +97,7 @@ class DetailTiles {
     std::condition_variable wake_;
     std::condition_variable idle_;
     std::filesystem::path file_;
-    FileStamp stamp_;
+    FileVersion stamp_;
     std::optional<int32_t> nativeLevels_;  // learnt from the header by the first decode
     bool failed_ = false;                  // the file has no regions or doesn't decode
     std::map<TileKey, Tile> tiles_;

@@ -105,20 +105,30 @@ bool Prefetcher::firstWorkerBusy() const {
                        [](const InFlight& d) { return d.byFirstWorker; });
 }
 
+// The pictures ahead: the one the window waits for is its own, whatever its size, and is taken
+// at once.
 size_t Prefetcher::cachedBytes() const {
     size_t total = 0;
-    for (const PreparedPicture& prepared : cache_)
-        total += prepared.bytes();
+    for (const PreparedPicture& prepared : cache_) {
+        if (prepared.file != awaited_)
+            total += prepared.bytes();
+    }
     return total;
 }
 
-// The next picture is guessed to be as large as the last one: a decode that could not be
-// kept would only have raised the peak of memory for nothing. Decodes under way count as
-// pictures of that size too.
+// The next picture is guessed to be as large as the last one, and no larger than the cap it is
+// decoded under: a decode that could not be kept would only have raised the peak of memory for
+// nothing. Decodes under way count as pictures of that size too.
 bool Prefetcher::roomForAnother() const {
     const size_t held = cache_.size() + decoding_.size();
+    const size_t guess = std::min(lastBytes_, capBytes_);
     return held < kMaxPictures &&
-           (held == 0 || cachedBytes() + (decoding_.size() + 1) * lastBytes_ <= capBytes_);
+           (held == 0 || cachedBytes() + (decoding_.size() + 1) * guess <= capBytes_);
+}
+
+// The picture the window waits for is next in the queue: it never waits for room.
+bool Prefetcher::awaitedQueued() const {
+    return !queue_.empty() && !awaited_.empty() && queue_.front() == awaited_;
 }
 
 void Prefetcher::request(std::vector<std::filesystem::path> files, int32_t surfaceWidth,
@@ -132,6 +142,7 @@ void Prefetcher::request(std::vector<std::filesystem::path> files, int32_t surfa
         surfaceHeight_ = surfaceHeight;
         std::erase_if(cache_, [&](const PreparedPicture& p) { return !wanted(p.file); });
         std::erase_if(failed_, [&](const PreparedPicture& p) { return !wanted(p.file); });
+        std::erase_if(deferred_, [&](const std::filesystem::path& f) { return !wanted(f); });
         for (InFlight& d : decoding_) {
             if (!wanted(d.file))
                 d.drop();
@@ -146,7 +157,9 @@ void Prefetcher::request(std::vector<std::filesystem::path> files, int32_t surfa
             const bool failed =
                 std::any_of(failed_.begin(), failed_.end(),
                             [&](const PreparedPicture& p) { return p.file == file; });
-            if (!cached && !failed && !decodingWanted(file))
+            const bool deferred = file != awaited_ && std::find(deferred_.begin(), deferred_.end(),
+                                                                file) != deferred_.end();
+            if (!cached && !failed && !deferred && !decodingWanted(file))
                 queue_.push_back(file);
         }
     }
@@ -182,7 +195,7 @@ std::optional<PreparedPicture> Prefetcher::take(const std::filesystem::path& fil
         cache_.erase(at);
     }
     // A file written since it was read must be decoded afresh.
-    const std::optional<FileStamp> now = fileStampOf(file);
+    const std::optional<FileVersion> now = regularFileVersion(file);
     if (!now || !(*now == found->stamp)) {
         qCDebug(lcPrefetch) << "changed since prefetched:" << file.c_str();
         return std::nullopt;
@@ -215,7 +228,7 @@ std::optional<PreparedPicture> Prefetcher::takeResult(const std::filesystem::pat
     if (!found)
         return std::nullopt;
     // A file written since it was read is decoded afresh, a failed one included.
-    const std::optional<FileStamp> now = fileStampOf(file);
+    const std::optional<FileVersion> now = regularFileVersion(file);
     if (now ? !(*now == found->stamp) : found->status == DecodeStatus::Ok) {
         qCDebug(lcPrefetch) << "changed since decoded:" << file.c_str();
         return std::nullopt;
@@ -249,6 +262,7 @@ void Prefetcher::forget(const std::filesystem::path& file) {
     std::erase(queue_, file);
     std::erase_if(cache_, [&](const PreparedPicture& p) { return p.file == file; });
     std::erase_if(failed_, [&](const PreparedPicture& p) { return p.file == file; });
+    std::erase(deferred_, file);
     for (InFlight& d : decoding_) {
         if (d.file == file)
             d.drop();
@@ -261,6 +275,7 @@ void Prefetcher::clear() {
     queue_.clear();
     cache_.clear();
     failed_.clear();
+    deferred_.clear();
     for (InFlight& d : decoding_)
         d.drop();
 }
@@ -278,7 +293,12 @@ size_t Prefetcher::cachedCount() const {
     return cache_.size();
 }
 
-void Prefetcher::keep(PreparedPicture&& prepared) {
+void Prefetcher::keep(PreparedPicture&& prepared, bool ahead) {
+    if (prepared.status == DecodeStatus::OutOfMemory && ahead) {
+        // Too large for the cap, not for the budget: decoded once the window waits for it.
+        deferred_.push_back(prepared.file);
+        return;
+    }
     if (prepared.status != DecodeStatus::Ok) {
         // Kept for takeResult only: the window learns so that the file doesn't decode.
         if (prepared.status != DecodeStatus::Cancelled) {
@@ -287,7 +307,7 @@ void Prefetcher::keep(PreparedPicture&& prepared) {
         }
         return;
     }
-    if (prepared.bytes() > capBytes_)
+    if (prepared.bytes() > capBytes_ && prepared.file != awaited_)
         return;
     // The cache stays under its cap by giving up the least wanted picture.
     cache_.push_back(std::move(prepared));
@@ -322,7 +342,7 @@ void Prefetcher::run(size_t index) {
                 return true;
             if (!first && !firstWorkerBusy())
                 return false;
-            return staleFit() != cache_.end() ||
+            return staleFit() != cache_.end() || awaitedQueued() ||
                    (!queue_.empty() && (roomForAnother() || decoding_.empty()));
         });
         if (stop_)
@@ -334,8 +354,9 @@ void Prefetcher::run(size_t index) {
             work(std::move(prepared), lock, first);
             continue;
         }
-        // With nothing under way there is nothing to wait for: no room now means none later.
-        if (!roomForAnother()) {
+        // With nothing under way there is nothing to wait for: no room now means none later,
+        // for the pictures ahead.
+        if (!roomForAnother() && !awaitedQueued()) {
             queue_.clear();
             idle_.notify_all();
             continue;
@@ -351,8 +372,9 @@ void Prefetcher::run(size_t index) {
 // with the lock released meanwhile; a take of the same file waits for it.
 void Prefetcher::work(PreparedPicture&& prepared, std::unique_lock<std::mutex>& lock,
                       bool firstWorker) {
+    const bool ahead = prepared.file != awaited_;
     const auto self =
-        decoding_.insert(decoding_.end(), InFlight{prepared.file, firstWorker, true, {}});
+        decoding_.insert(decoding_.end(), InFlight{prepared.file, firstWorker, ahead, true, {}});
     if (firstWorker)
         wake_.notify_all();  // the second worker may take what is left
     const std::filesystem::path file = prepared.file;
@@ -376,8 +398,10 @@ void Prefetcher::work(PreparedPicture&& prepared, std::unique_lock<std::mutex>& 
     const std::stop_token stop = self->stop.get_token();
     lock.unlock();
     // A picture reduced for a smaller surface is decoded again for this one.
-    if (prepared.picture.empty() || !servesFit(prepared.picture, width, height))
+    if (prepared.picture.empty() || !servesFit(prepared.picture, width, height)) {
+        const PictureBudgetScope budget(ahead ? capBytes_ : SIZE_MAX);
         prepared = prepare_(file, area, stop);
+    }
     if (!stop.stop_requested())
         prepareFit(prepared, width, height);
     lock.lock();
@@ -385,7 +409,7 @@ void Prefetcher::work(PreparedPicture&& prepared, std::unique_lock<std::mutex>& 
         lastBytes_ = prepared.bytes();
     const bool keepIt = self->wanted && !stop_;
     if (keepIt)
-        keep(std::move(prepared));
+        keep(std::move(prepared), ahead);
     else
         qCDebug(lcPrefetch) << "no longer wanted:" << file.c_str();
     decoding_.erase(self);

@@ -28,7 +28,10 @@ class Prefetcher {
     using Prepare = std::function<PreparedPicture(const std::filesystem::path&,
                                                   const FitAreaSource&, std::stop_token)>;
 
-    // capBytes bounds the pixels held in the cache; a picture larger than it is not kept.
+    // capBytes bounds what a picture decoded ahead may spend (PictureBudgetScope: its decoder's
+    // buffers included) and the pixels the cache holds for pictures ahead. A picture that can't
+    // be decoded within it is left until the window waits for it, and then decoded once, with
+    // the whole budget; the picture the window waits for is never refused for the cap.
     explicit Prefetcher(size_t capBytes = defaultCapBytes(), Prepare prepare = {});
     ~Prefetcher();  // drops the queue and waits for the pictures being decoded
     Prefetcher(const Prefetcher&) = delete;
@@ -99,6 +102,7 @@ class Prefetcher {
     struct InFlight {
         std::filesystem::path file;
         bool byFirstWorker = false;
+        bool ahead = false;  // decoded under the cap, not for the window waiting
         bool wanted = true;
         std::stop_source stop;
         void drop() {
@@ -114,7 +118,8 @@ class Prefetcher {
     bool decodingWanted(const std::filesystem::path& file) const;
     bool firstWorkerBusy() const;
     bool roomForAnother() const;
-    void keep(PreparedPicture&& prepared);
+    bool awaitedQueued() const;
+    void keep(PreparedPicture&& prepared, bool ahead);
     std::vector<PreparedPicture>::iterator staleFit();
     void work(PreparedPicture&& prepared, std::unique_lock<std::mutex>& lock, bool firstWorker);
 
@@ -127,6 +132,8 @@ class Prefetcher {
     std::deque<std::filesystem::path> queue_;
     std::vector<PreparedPicture> cache_;
     std::vector<PreparedPicture> failed_;  // of wanted files, for takeResult
+    // Wanted files too large to decode ahead: decoded only once the window waits for them.
+    std::vector<std::filesystem::path> deferred_;
     std::filesystem::path awaited_;
     std::list<InFlight> decoding_;
     size_t lastBytes_ = 0;

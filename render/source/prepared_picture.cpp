@@ -15,18 +15,20 @@ PreparedPicture preparePicture(const std::filesystem::path& file, const FitAreaS
                                std::stop_token stop, bool turn) {
     PreparedPicture prepared;
     prepared.file = file;
-    // Stamped before reading: a write during the read then shows as a changed stamp later.
-    const std::optional<FileStamp> stamp = fileStampOf(file);
-    if (!stamp)
-        return prepared;
-    prepared.stamp = *stamp;
-    prepared.status = decodePicture(file, prepared.picture, area, std::move(stop));
+    // One open: the version is the descriptor's, taken before reading (a write during the read
+    // then shows as a changed version later), and the EXIF comes from the bytes decoded.
+    FileBytes bytes;
+    prepared.status = readPictureFile(file, bytes, &prepared.stamp);
+    if (prepared.status == DecodeStatus::Ok)
+        prepared.status = stop.stop_requested()
+                              ? DecodeStatus::Cancelled
+                              : decodePictureData(bytes.span(), prepared.picture, area, stop);
     if (prepared.status != DecodeStatus::Ok) {
         prepared.picture.destroy();
         return prepared;
     }
     prepared.exifTurn =
-        rotationFromExif(readPictureExif(file, prepared.exifInfo), prepared.exifInfo);
+        rotationFromExif(readExifFromBytes(bytes.span(), prepared.exifInfo), prepared.exifInfo);
     if (turn && prepared.exifTurn >= kRotateRight && prepared.exifTurn <= kRotateHalf)
         prepared.turned = turnPicture(prepared.picture, prepared.exifTurn);
     return prepared;

@@ -5,18 +5,18 @@
 #include <optional>
 #include <stop_token>
 
+#include "platform/regular_file.h"
 #include "render/decode/decoder.h"
 #include "render/exif/exif_reader.h"
 #include "render/geometry/fit_geometry.h"
 #include "render/pixels/image.h"
 #include "render/pixels/resampled_cache.h"
-#include "render/source/file_stamp.h"
 
 // A picture decoded ahead of its render, with everything the render's own decode would have
 // produced: the pixels (straight alpha), the EXIF record and the turn it asks for.
 struct PreparedPicture {
     std::filesystem::path file;
-    FileStamp stamp;  // taken before the file was read
+    FileVersion stamp;  // taken before the file was read
     DecodeStatus status = DecodeStatus::Failed;
     Image picture;  // already turned by exifTurn when turned is set
     ExifInfo exifInfo{};
