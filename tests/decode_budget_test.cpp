@@ -224,12 +224,17 @@ TEST(OneOpenPerFile, PictureSwappedForFifoNeverBlocks) {
     ASSERT_TRUE(picture.save(QString::fromStdString(name.native()), "JPEG"));
     ASSERT_EQ(::mkfifo(other.c_str(), 0600), 0);
     std::atomic<bool> swapping = true;
+    std::atomic<int> swaps = 0;
     std::thread swapper([&] {
-        while (swapping)
+        while (swapping) {
             ::renameat2(AT_FDCWD, name.c_str(), AT_FDCWD, other.c_str(), RENAME_EXCHANGE);
+            ++swaps;
+        }
     });
+    // Decodes while the name keeps changing under them, for some thousands of swaps.
     auto decodes = std::async(std::launch::async, [&] {
-        for (int i = 0; i < 2000; ++i)
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+        while (swaps < 20000 && std::chrono::steady_clock::now() < until)
             preparePicture(name, FitArea{320, 240});
     });
     const bool ended = decodes.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
