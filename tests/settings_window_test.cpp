@@ -130,6 +130,7 @@ TEST(FitOnScreensTest, BoundsEachAxisByTheLargestScreenAndKeepsTheTitleBarOnOne)
         WindowRect fitted;
     };
     const Case cases[] = {
+        // Each axis as large as the largest screen's.
         {{0, 40, 65536, 65536}, {0, 40, 1920, 1960}},
         // The title bar under the panel, or on the second screen's last rows.
         {{100, 0, 900, 600}, {100, 40, 900, 640}},
@@ -138,11 +139,8 @@ TEST(FitOnScreensTest, BoundsEachAxisByTheLargestScreenAndKeepsTheTitleBarOnOne)
         {{1900, 100, 2700, 700}, {1900, 100, 2700, 700}},
         {{-9000, -9000, -8000, -8000}, {0, 40, 1000, 1040}},
     };
-    for (const Case& c : cases) {
-        const WindowRect got = fitOnScreens(c.stored, areas);
-        EXPECT_EQ(got, c.fitted) << c.stored.left << "," << c.stored.top << " -> " << got.left
-                                 << "," << got.top << "," << got.right << "," << got.bottom;
-    }
+    for (const Case& c : cases)
+        EXPECT_EQ(fitOnScreens(c.stored, areas), c.fitted) << &c - cases;
 }
 
 // However large the window manager makes the window, the surface's image stays within a few
