@@ -26,7 +26,8 @@ QRect toQRect(const WindowRect& r) {
 constexpr int64_t kGrabHeight = 20;
 constexpr int64_t kGrabWidth = 100;
 
-// A frame in 64 bits: the stored corners may be anywhere in int32, and their differences not.
+// A frame in 64 bits: the stored corners may be anywhere in int32, and their differences need
+// not fit it.
 struct Frame {
     int64_t left = 0;
     int64_t top = 0;
@@ -54,6 +55,34 @@ int64_t sharedArea(const Frame& frame, const QRect& area) {
 // The start that puts a span inside the area's, or the area's start when it is longer.
 int64_t startWithin(int64_t start, int64_t length, int64_t areaFrom, int64_t areaLength) {
     return std::max(areaFrom, std::min(start, areaFrom + areaLength - length));
+}
+
+void boundSize(Frame& frame, const std::vector<QRect>& areas) {
+    int64_t widest = 0;
+    int64_t tallest = 0;
+    for (const QRect& area : areas) {
+        widest = std::max<int64_t>(widest, area.width());
+        tallest = std::max<int64_t>(tallest, area.height());
+    }
+    frame.width = std::min(frame.width, widest);
+    frame.height = std::min(frame.height, tallest);
+}
+
+// Fully onto the area the frame overlaps most (the primary one on a tie), or to the primary
+// area's top-left corner when it overlaps none, as a monitor unplugged since the last run leaves
+// it.
+void moveOnto(Frame& frame, const std::vector<QRect>& areas) {
+    const auto most =
+        std::max_element(areas.begin(), areas.end(), [&](const QRect& a, const QRect& b) {
+            return sharedArea(frame, a) < sharedArea(frame, b);
+        });
+    if (sharedArea(frame, *most) == 0) {
+        frame.left = areas.front().left();
+        frame.top = areas.front().top();
+        return;
+    }
+    frame.left = startWithin(frame.left, frame.width, most->left(), most->width());
+    frame.top = startWithin(frame.top, frame.height, most->top(), most->height());
 }
 
 // The available areas of the screens, the primary one's first.
@@ -107,29 +136,11 @@ WindowRect fitOnScreens(const WindowRect& stored, const std::vector<QRect>& area
         return stored;
     Frame frame{stored.left, stored.top, int64_t{stored.right} - stored.left,
                 int64_t{stored.bottom} - stored.top};
-    int64_t widest = 0;
-    int64_t tallest = 0;
-    for (const QRect& area : areas) {
-        widest = std::max<int64_t>(widest, area.width());
-        tallest = std::max<int64_t>(tallest, area.height());
-    }
-    frame.width = std::min(frame.width, widest);
-    frame.height = std::min(frame.height, tallest);
+    boundSize(frame, areas);
     if (std::none_of(areas.begin(), areas.end(),
-                     [&](const QRect& area) { return grabbable(frame, area); })) {
-        const auto most =
-            std::max_element(areas.begin(), areas.end(), [&](const QRect& a, const QRect& b) {
-                return sharedArea(frame, a) < sharedArea(frame, b);
-            });
-        if (sharedArea(frame, *most) == 0) {
-            frame.left = areas.front().left();
-            frame.top = areas.front().top();
-        } else {
-            frame.left = startWithin(frame.left, frame.width, most->left(), most->width());
-            frame.top = startWithin(frame.top, frame.height, most->top(), most->height());
-        }
-    }
-    // Every corner now lies within a screen's reach of an area, well inside int32.
+                     [&](const QRect& area) { return grabbable(frame, area); }))
+        moveOnto(frame, areas);
+    // Every corner now lies within a screen's size of an area, well inside int32.
     return {static_cast<int32_t>(frame.left), static_cast<int32_t>(frame.top),
             static_cast<int32_t>(frame.left + frame.width),
             static_cast<int32_t>(frame.top + frame.height)};
