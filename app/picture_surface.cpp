@@ -2,13 +2,40 @@
 
 #include <QBackingStore>
 #include <QCursor>
+#include <QGuiApplication>
 #include <QMouseEvent>
 #include <QPaintEngine>
 #include <QPainter>
+#include <QScreen>
 #include <QTimer>
 #include <QWheelEvent>
 
+#include <algorithm>
 #include <cmath>
+
+namespace {
+
+// The screens' size when there are none to ask.
+constexpr int kSizeWithoutScreens = 8192;
+
+// Twice the largest screen along each axis, in device pixels: the largest image the surface
+// makes. A window the window manager makes larger still shows a picture, at the top-left,
+// and never asks for a buffer that would take the process past memory.
+QSize largestSurface() {
+    int width = 0;
+    int height = 0;
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        const qreal ratio = screen->devicePixelRatio();
+        width = std::max(width, static_cast<int>(std::lround(screen->geometry().width() * ratio)));
+        height =
+            std::max(height, static_cast<int>(std::lround(screen->geometry().height() * ratio)));
+    }
+    if (width <= 0 || height <= 0)
+        return {kSizeWithoutScreens, kSizeWithoutScreens};
+    return {2 * width, 2 * height};
+}
+
+}  // namespace
 
 PictureSurface::PictureSurface(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -124,13 +151,19 @@ void PictureSurface::paintEvent(QPaintEvent*) {
             return;
         }
     }
-    painter.drawImage(QRectF(rect()), *surfacePixels());
+    const QImage& pixels = *surfacePixels();
+    if (!capped_)
+        return painter.drawImage(QRectF(rect()), pixels);
+    painter.fillRect(rect(), QColor(fillLevel_, fillLevel_, fillLevel_));
+    painter.drawImage(QPointF(0, 0), pixels);
 }
 
 void PictureSurface::resizeEvent(QResizeEvent*) {
     const qreal ratio = devicePixelRatioF();
-    deviceSize_ = QSize(static_cast<int>(std::lround(width() * ratio)),
-                        static_cast<int>(std::lround(height() * ratio)));
+    const QSize full(static_cast<int>(std::lround(width() * ratio)),
+                     static_cast<int>(std::lround(height() * ratio)));
+    deviceSize_ = full.boundedTo(largestSurface());
+    capped_ = deviceSize_ != full;
     // A view of the window's buffer at the old size is not the surface any more.
     if (borrowed_ != nullptr && pixels_.size() != deviceSize_) {
         pixels_ = QImage();

@@ -26,7 +26,8 @@ class PictureSurface : public QWidget, public RenderTarget {
     // Made when first asked for at a new size, filled with the fill level.
     QImage* surfacePixels() override;
     void present() override;
-    // The surface's size in device pixels.
+    // The surface's size in device pixels, at most twice the largest screen along each axis
+    // (the image is then drawn at the top-left, the rest in the fill level).
     QSize deviceSize() const { return deviceSize_; }
 
     // Called at the start of the surface's first paint, before it copies its pixels, so the
@@ -76,4 +77,6 @@ class PictureSurface : public QWidget, public RenderTarget {
     int fillLevel_ = 250;
     bool painting_ = false;
     bool presented_ = false;
+    // Whether deviceSize_ is smaller than the widget.
+    bool capped_ = false;
 };

@@ -3,7 +3,6 @@
 #include <QLoggingCategory>
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,8 +20,10 @@ Q_LOGGING_CATEGORY(lcSettings, "quillmere.settings", QtInfoMsg)
 constexpr int32_t kDefaultBackground = 250;
 constexpr int32_t kBlackBackground = 0;
 constexpr const char* kFileName = "quillmere.settings";
+// Every user reads the file; only the rename replaces it.
+constexpr mode_t kFileMode = 0644;
 
-// Owns a file descriptor; closing it also releases any flock taken on it.
+// Owns a file descriptor.
 class FileHandle {
   public:
     FileHandle() = default;
@@ -76,44 +77,20 @@ bool usableExtent(int32_t from, int32_t to) {
     return extent > 0 && extent <= INT32_MAX;
 }
 
-enum class OpenStatus { Locked, Missing, Refused };
-
-struct LockedFile {
-    OpenStatus status = OpenStatus::Refused;
-    FileHandle handle;
+// Opens the file for reading only when it is a settings file and nothing else. The folder is
+// writable by every user, so whatever is under the name may have been planted: O_NOFOLLOW
+// refuses a symlink (a viewer run as root would read anything through it), O_NONBLOCK keeps a
+// FIFO or a lease from holding the open, and a hard link (a second name of someone else's
+// file) is refused by its link count. No lock is taken: a save is one rename, so the name
+// always leads to a whole record, and a lock is something another user could hold.
+FileHandle openForLoad(const std::filesystem::path& file) {
+    FileHandle handle(
+        ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
     struct stat info {};
-};
-
-bool sameFile(const struct stat& a, const struct stat& b) {
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-// Opens a regular file and takes an exclusive non-blocking lock, the way a second running copy
-// is kept out. O_NONBLOCK keeps a FIFO planted under the name from hanging the open. A lock
-// only counts while the name still leads to the locked file: a copy that saved between our open
-// and our lock has renamed a new file over it, and the old one is then an orphan, so retry.
-LockedFile openLocked(const std::filesystem::path& file, int accessFlags) {
-    LockedFile result;
-    for (int attempt = 0; attempt < 4; ++attempt) {
-        FileHandle handle(::open(file.c_str(), accessFlags | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-        if (!handle) {
-            result.status = errno == ENOENT ? OpenStatus::Missing : OpenStatus::Refused;
-            return result;
-        }
-        struct stat info {};
-        if (::fstat(handle.get(), &info) != 0 || !S_ISREG(info.st_mode))
-            return result;
-        if (::flock(handle.get(), LOCK_EX | LOCK_NB) != 0)
-            return result;
-        struct stat named {};
-        if (::stat(file.c_str(), &named) == 0 && sameFile(info, named)) {
-            result.status = OpenStatus::Locked;
-            result.handle = std::move(handle);
-            result.info = info;
-            return result;
-        }
-    }
-    return result;
+    if (handle &&
+        (::fstat(handle.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1))
+        handle.reset();
+    return handle;
 }
 
 // Reads up to size bytes; fewer only at end of file or on an error.
@@ -166,14 +143,15 @@ std::string folderOf(const std::filesystem::path& file) {
 }
 
 // A new file beside the settings file. O_EXCL and O_NOFOLLOW matter in a folder every user
-// may write to: a name planted there in advance (a link elsewhere) is never opened.
+// may write to: a name planted there in advance (a link elsewhere) is never opened. Nobody
+// else may open it for writing before it holds the record.
 TempFile createTemp(const std::filesystem::path& file) {
     const std::string prefix = folderOf(file) + "/." + file.filename().native() + ".";
     TempFile temp;
     for (int attempt = 0; attempt < 16; ++attempt) {
         std::string path = prefix + randomSuffix();
         const int fd =
-            ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+            ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd >= 0) {
             temp.handle = FileHandle(fd);
             temp.path = std::move(path);
@@ -185,14 +163,12 @@ TempFile createTemp(const std::filesystem::path& file) {
     return temp;
 }
 
-// The new file keeps the old one's permissions and, where we may, its owner, as writing the
-// old file in place would have.
-void copyOwnership(int fd, const struct stat& old) {
-    ::fchmod(fd, old.st_mode & 07777);
-    if (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) {
-        if (::fchown(fd, old.st_uid, old.st_gid) != 0)
-            qCDebug(lcSettings) << "settings file keeps the saving user as owner";
-    }
+// Whether the saving user has made their own file read-only, the one way to keep settings from
+// changing. Another user's file is no obstacle: every user may replace it.
+bool keptReadOnly(const std::filesystem::path& file) {
+    struct stat info {};
+    return ::lstat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+           info.st_uid == ::geteuid() && (info.st_mode & S_IWUSR) == 0;
 }
 
 void syncFolder(const std::filesystem::path& file) {
@@ -201,20 +177,18 @@ void syncFolder(const std::filesystem::path& file) {
         ::fsync(dir.get());
 }
 
-bool replaceLocked(const std::filesystem::path& file, const LockedFile& target,
-                   const SettingsRecord& record) {
+// The new record goes into a file of its own, readable by every user whatever the umask, and
+// takes the name in one rename: the old file is never opened, so nothing planted under the
+// name (a link elsewhere, a FIFO) is written through, and a crash leaves the old or the new.
+bool replaceFile(const std::filesystem::path& file, const SettingsRecord& record) {
     TempFile temp = createTemp(file);
     if (!temp.handle) {
         qCDebug(lcSettings) << "no temporary file beside" << file.c_str();
         return false;
     }
-    // Locked before it takes the name, so a second copy finds a locked file at every moment
-    // until this save is over.
-    ::flock(temp.handle.get(), LOCK_EX | LOCK_NB);
-    if (target.status == OpenStatus::Locked)
-        copyOwnership(temp.handle.get(), target.info);
     const SettingsBytes bytes = encodeSettings(record);
-    if (!writeFully(temp.handle.get(), bytes.data(), bytes.size()) ||
+    if (::fchmod(temp.handle.get(), kFileMode) != 0 ||
+        !writeFully(temp.handle.get(), bytes.data(), bytes.size()) ||
         ::fsync(temp.handle.get()) != 0 || ::rename(temp.path.c_str(), file.c_str()) != 0) {
         qCDebug(lcSettings) << "settings not saved:" << file.c_str() << errno;
         ::unlink(temp.path.c_str());
@@ -255,14 +229,14 @@ std::filesystem::path settingsFilePath() {
 SettingsLoad loadSettingsFile(const std::filesystem::path& file) {
     SettingsLoad load;
     try {
-        const LockedFile opened = openLocked(file, O_RDONLY);
-        if (opened.status != OpenStatus::Locked) {
+        const FileHandle handle = openForLoad(file);
+        if (!handle) {
             load.maximise = true;
             return load;
         }
         SettingsBytes bytes{};
         // A short file holds no record at all: fields past its end mean nothing.
-        if (readFully(opened.handle.get(), bytes.data(), bytes.size()) != bytes.size())
+        if (readFully(handle.get(), bytes.data(), bytes.size()) != bytes.size())
             return load;
         const SettingsRecord record = decodeSettings(bytes);
         load.fileRead = true;
@@ -281,13 +255,11 @@ SettingsLoad loadSettingsFile(const std::filesystem::path& file) {
 
 bool saveSettingsFile(const std::filesystem::path& file, const SettingsRecord& record) {
     try {
-        // Opening the old file for writing is the permission check: a read-only file or one
-        // that belongs to someone else is left alone. No O_CREAT: a missing file is created
-        // only by the rename, so it never exists half-written.
-        const LockedFile target = openLocked(file, O_RDWR);
-        if (target.status == OpenStatus::Refused)
+        if (keptReadOnly(file)) {
+            qCDebug(lcSettings) << "settings file is read-only:" << file.c_str();
             return false;
-        return replaceLocked(file, target, record);
+        }
+        return replaceFile(file, record);
     } catch (...) {
         return false;
     }

@@ -50,15 +50,21 @@ std::filesystem::path settingsFilePath(const std::filesystem::path& folder);
 // else in the executable's folder.
 std::filesystem::path settingsFilePath();
 
-// Reads the file under an exclusive non-blocking lock. A file that can't be opened (missing,
-// no access, not a regular file, locked by another running copy) gives maximise and 250; a file
-// shorter than a record gives no placement, no maximise and 250. Never throws.
+// The settings file lives in a folder every user of the machine may write to, so whatever is
+// under its name may have been put there by someone else. Neither function takes a lock or
+// waits for anything another user can hold.
+
+// Reads the first record of the file. Something that is not a settings file of its own gives
+// maximise and 250, as a missing file does: a symlink (never followed), a second hard link to
+// some file, a FIFO or anything but a regular file, a file that can't be opened. A file shorter
+// than a record gives no placement, no maximise and 250. Never throws.
 SettingsLoad loadSettingsFile(const std::filesystem::path& file);
 
-// Replaces the file by exactly one record: written to a temporary file in the same folder,
-// flushed to disk and renamed over the old one, all while the old file (and the new one once
-// it is in place) is locked, so the file is at every moment either the old or the new record.
-// Refuses, leaving the file as it was and no temporary file behind, when an existing file
-// can't be opened for writing or is locked by another copy, or when any step fails.
-// Returns true when the new record is in place. Never throws.
+// Replaces whatever is under the name by a new file of exactly one record, mode 0644 whatever
+// the umask: written to a temporary file in the same folder, flushed to disk and renamed over
+// the name, so the name leads at every moment to the old record or the new one. The old file is
+// never opened, so nothing planted under the name is written through, and another user's file
+// is replaced like one's own. Refuses, leaving the name as it was and no temporary file behind,
+// when the saving user's own file there is read-only, when the folder takes no new file, or when
+// any step fails. Returns true when the new record is in place. Never throws.
 bool saveSettingsFile(const std::filesystem::path& file, const SettingsRecord& record);

@@ -7,6 +7,7 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <cstdint>
 
 #include "app/viewer_state.h"
 
@@ -20,20 +21,81 @@ QRect toQRect(const WindowRect& r) {
     return QRect(r.left, r.top, r.right - r.left, r.bottom - r.top);
 }
 
-// A stored rectangle is used as stored unless it lies on no screen at all (a monitor
-// unplugged since the last run): then it moves onto the primary screen, keeping its size,
-// so the window never opens where nobody can see it.
-QRect onSomeScreen(const QRect& stored) {
-    for (const QScreen* screen : QGuiApplication::screens()) {
-        if (screen->geometry().intersects(stored))
-            return stored;
+// The frame's top rows, where its title bar is, and how much of its width must be on a screen
+// for the title bar to be grabbed (all of a narrower frame).
+constexpr int64_t kGrabHeight = 20;
+constexpr int64_t kGrabWidth = 100;
+
+// A frame in 64 bits: the stored corners may be anywhere in int32, and their differences need
+// not fit it.
+struct Frame {
+    int64_t left = 0;
+    int64_t top = 0;
+    int64_t width = 0;
+    int64_t height = 0;
+};
+
+int64_t overlap(int64_t from, int64_t length, int64_t areaFrom, int64_t areaLength) {
+    return std::max<int64_t>(
+        0, std::min(from + length, areaFrom + areaLength) - std::max(from, areaFrom));
+}
+
+bool grabbable(const Frame& frame, const QRect& area) {
+    const int64_t strip = std::min(frame.height, kGrabHeight);
+    const int64_t needed = std::min(frame.width, std::max(kGrabWidth, frame.width / 4));
+    return frame.top >= area.top() && frame.top + strip <= int64_t{area.top()} + area.height() &&
+           overlap(frame.left, frame.width, area.left(), area.width()) >= needed;
+}
+
+int64_t sharedArea(const Frame& frame, const QRect& area) {
+    return overlap(frame.left, frame.width, area.left(), area.width()) *
+           overlap(frame.top, frame.height, area.top(), area.height());
+}
+
+// The start that puts a span inside the area's, or the area's start when it is longer.
+int64_t startWithin(int64_t start, int64_t length, int64_t areaFrom, int64_t areaLength) {
+    return std::max(areaFrom, std::min(start, areaFrom + areaLength - length));
+}
+
+void boundSize(Frame& frame, const std::vector<QRect>& areas) {
+    int64_t widest = 0;
+    int64_t tallest = 0;
+    for (const QRect& area : areas) {
+        widest = std::max<int64_t>(widest, area.width());
+        tallest = std::max<int64_t>(tallest, area.height());
     }
+    frame.width = std::min(frame.width, widest);
+    frame.height = std::min(frame.height, tallest);
+}
+
+// Fully onto the area the frame overlaps most (the primary one on a tie), or to the primary
+// area's top-left corner when it overlaps none, as a monitor unplugged since the last run leaves
+// it.
+void moveOnto(Frame& frame, const std::vector<QRect>& areas) {
+    const auto most =
+        std::max_element(areas.begin(), areas.end(), [&](const QRect& a, const QRect& b) {
+            return sharedArea(frame, a) < sharedArea(frame, b);
+        });
+    if (sharedArea(frame, *most) == 0) {
+        frame.left = areas.front().left();
+        frame.top = areas.front().top();
+        return;
+    }
+    frame.left = startWithin(frame.left, frame.width, most->left(), most->width());
+    frame.top = startWithin(frame.top, frame.height, most->top(), most->height());
+}
+
+// The available areas of the screens, the primary one's first.
+std::vector<QRect> availableAreas() {
+    std::vector<QRect> areas;
     const QScreen* primary = QGuiApplication::primaryScreen();
-    if (!primary)
-        return stored;
-    QRect moved = stored;
-    moved.moveTopLeft(primary->availableGeometry().topLeft());
-    return moved;
+    if (primary)
+        areas.push_back(primary->availableGeometry());
+    for (const QScreen* screen : QGuiApplication::screens()) {
+        if (screen != primary)
+            areas.push_back(screen->availableGeometry());
+    }
+    return areas;
 }
 
 }  // namespace
@@ -69,10 +131,25 @@ void WindowPlacement::place(const QRect& frame) {
     placed_ = frame;
 }
 
+WindowRect fitOnScreens(const WindowRect& stored, const std::vector<QRect>& areas) {
+    if (areas.empty())
+        return stored;
+    Frame frame{stored.left, stored.top, int64_t{stored.right} - stored.left,
+                int64_t{stored.bottom} - stored.top};
+    boundSize(frame, areas);
+    if (std::none_of(areas.begin(), areas.end(),
+                     [&](const QRect& area) { return grabbable(frame, area); }))
+        moveOnto(frame, areas);
+    // Every corner now lies within a screen's size of an area, well inside int32.
+    return {static_cast<int32_t>(frame.left), static_cast<int32_t>(frame.top),
+            static_cast<int32_t>(frame.left + frame.width),
+            static_cast<int32_t>(frame.top + frame.height)};
+}
+
 WindowRect WindowPlacement::restore(const WindowRect& stored) {
-    const QRect frame = onSomeScreen(toQRect(stored));
-    place(frame);
-    return toWindowRect(frame);
+    const WindowRect fitted = fitOnScreens(stored, availableAreas());
+    place(toQRect(fitted));
+    return fitted;
 }
 
 void WindowPlacement::settle() {

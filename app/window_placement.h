@@ -4,10 +4,20 @@
 #include <QRect>
 
 #include <optional>
+#include <vector>
 
 #include "app/window_rect.h"
 
 struct WindowState;
+
+// Where a stored frame of positive size opens on screens with the given available areas, the
+// primary screen's first. The stored numbers may be anything a file held, so the frame is made
+// no larger than the largest area along each axis (a window, and its buffers, of the stored
+// size could take the process past memory) and, unless its title bar can be grabbed (its top
+// rows and a fair part of its width lie on one area), moved fully onto the area it overlaps
+// most, or to the primary area's top-left corner when it overlaps none. Without any area the
+// frame is kept.
+WindowRect fitOnScreens(const WindowRect& stored, const std::vector<QRect>& areas);
 
 class QWidget;
 
@@ -22,7 +32,7 @@ class WindowPlacement {
 
     WindowRect frameRect() const;
     void place(const QRect& frame);
-    // Places a stored frame, moved onto a screen when it lies on none; returns where it went.
+    // Places a stored frame where the screens can show it (fitOnScreens); returns where it went.
     WindowRect restore(const WindowRect& stored);
     // Places a frame asked for before the window was framed again, now that its margins are
     // known; a window maximised, minimised or full screen keeps it for its first restore.

@@ -120,6 +120,19 @@ std::function<void(const fs::path&)> truncatedTo(std::size_t size) {
 
 const WindowRect kRect{100, 50, 900, 650};
 
+// Where a planted link leads: a file holding a record of its own.
+fs::path plantedTarget(const fs::path& file) {
+    return file.parent_path() / "elsewhere";
+}
+
+// Plants a link (symlink or link) under the settings name to a file with a whole record.
+std::function<void(const fs::path&)> planted(int (*makeLink)(const char*, const char*)) {
+    return [makeLink](const fs::path& file) {
+        writeFile(plantedTarget(file), bytesOf({10, 10, 500, 400, 0, 0}));
+        makeLink(plantedTarget(file).c_str(), file.c_str());
+    };
+}
+
 const LoadCase kLoadCases[] = {
     {"NoFileMaximisesLightGrey", [](const fs::path&) {}, false, std::nullopt, true, 250},
     {"NormalWindow", stored({100, 50, 900, 650, 0, 250}), true, kRect, false, 250},
@@ -150,6 +163,9 @@ const LoadCase kLoadCases[] = {
     // A blocking open of a FIFO would wait for a writer forever.
     {"FifoUnderTheNameDoesNotHang", [](const fs::path& file) { ::mkfifo(file.c_str(), 0600); },
      false, std::nullopt, true, 250},
+    // Anyone may plant a name in the shared folder: a viewer run as root would read through it.
+    {"SymlinkIsNotFollowed", planted(::symlink), false, std::nullopt, true, 250},
+    {"SecondHardLinkIsNotRead", planted(::link), false, std::nullopt, true, 250},
 };
 
 class SettingsLoadTest : public SettingsFolder, public ::testing::WithParamInterface<LoadCase> {};
@@ -186,35 +202,38 @@ TEST_F(SettingsFolder, SaveCutsALongerFileTo24Bytes) {
     EXPECT_TRUE(leftovers().empty());
 }
 
-TEST_F(SettingsFolder, SaveKeepsTheOldFilesPermissions) {
+// Every user of the machine reads the file, whoever saved it last and whatever their umask.
+TEST_F(SettingsFolder, SavedFileIsReadableByEveryUser) {
     writeFile(file_, bytesOf(kStored));
-    ::chmod(file_.c_str(), 0640);
-    ASSERT_TRUE(saveSettingsFile(file_, {1, 2, 3, 4, 0, 250}));
+    ::chmod(file_.c_str(), 0600);
+    const mode_t oldMask = ::umask(077);
+    const bool saved = saveSettingsFile(file_, {1, 2, 3, 4, 0, 250});
+    ::umask(oldMask);
+    ASSERT_TRUE(saved);
     struct stat info {};
     ASSERT_EQ(::stat(file_.c_str(), &info), 0);
-    EXPECT_EQ(info.st_mode & 07777, 0640u);
+    EXPECT_EQ(info.st_mode & 07777, 0644u);
 }
 
-TEST_F(SettingsFolder, AnotherCopyHoldingTheFileLocksUsOut) {
+// Any user who can read the file can lock it, so a lock must hold up neither a load nor a save.
+TEST_F(SettingsFolder, ALockHeldOnTheFileStopsNeitherLoadNorSave) {
     writeFile(file_, bytesOf(kStored));
     const int holder = ::open(file_.c_str(), O_RDONLY);
     ASSERT_GE(holder, 0);
     ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
 
     const SettingsLoad load = loadSettingsFile(file_);
-    EXPECT_TRUE(load.maximise);
-    EXPECT_FALSE(load.placement);
-    EXPECT_EQ(load.backgroundLevel, 250);
-    EXPECT_FALSE(saveSettingsFile(file_, {1, 2, 3, 4, 1, 0}));
+    EXPECT_EQ(load.placement, kRect);
+    EXPECT_FALSE(load.maximise);
+    EXPECT_TRUE(saveSettingsFile(file_, {1, 2, 3, 4, 1, 0}));
     ::close(holder);
 
-    EXPECT_EQ(readFile(file_), bytesOf(kStored));
+    EXPECT_EQ(readFile(file_), bytesOf({1, 2, 3, 4, 1, 0}));
     EXPECT_TRUE(leftovers().empty());
 }
 
+// The user's own file made read-only keeps its record, for root too.
 TEST_F(SettingsFolder, ReadOnlyFileIsLeftAlone) {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "root may write a read-only file; the lock test covers the refusal";
     writeFile(file_, bytesOf(kStored));
     ::chmod(file_.c_str(), 0444);
     EXPECT_FALSE(saveSettingsFile(file_, {1, 2, 3, 4, 1, 0}));
@@ -247,12 +266,34 @@ TEST_F(SettingsFolder, SaveIntoAMissingFolderCreatesNothing) {
     EXPECT_FALSE(fs::exists(folder_ / "gone"));
 }
 
-TEST_F(SettingsFolder, SaveOverSomethingThatIsNotAFileRefuses) {
-    ::mkfifo(file_.c_str(), 0600);
-    EXPECT_FALSE(saveSettingsFile(file_, kStored));
-    EXPECT_TRUE(fs::is_fifo(file_));
-    EXPECT_EQ(leftovers().size(), 0u);
+struct PlantedCase {
+    const char* name;
+    std::function<void(const fs::path& file)> plant;
+};
+
+const PlantedCase kPlantedCases[] = {
+    {"Symlink", planted(::symlink)},
+    {"HardLink", planted(::link)},
+    // A blocking open would wait for a reader forever.
+    {"Fifo", [](const fs::path& file) { ::mkfifo(file.c_str(), 0600); }},
+};
+
+class SettingsPlantedTest : public SettingsFolder,
+                            public ::testing::WithParamInterface<PlantedCase> {};
+
+// A save replaces the name and never writes through it: what a link led to keeps its record.
+TEST_P(SettingsPlantedTest, SaveReplacesTheNameOnly) {
+    GetParam().plant(file_);
+    const Bytes before = readFile(plantedTarget(file_));
+    ASSERT_TRUE(saveSettingsFile(file_, kStored));
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(file_)));
+    EXPECT_EQ(readFile(file_), bytesOf(kStored));
+    EXPECT_EQ(loadSettingsFile(file_).placement, kRect);
+    EXPECT_EQ(readFile(plantedTarget(file_)), before);
 }
+
+INSTANTIATE_TEST_SUITE_P(Names, SettingsPlantedTest, ::testing::ValuesIn(kPlantedCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // Another running copy that saves A and B in turn until it is killed, at the latest when the
 // test ends, so a failed assertion leaves no process behind.

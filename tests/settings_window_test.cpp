@@ -8,8 +8,10 @@
 #include <fstream>
 #include <iterator>
 
+#include "app/picture_surface.h"
 #include "app/settings_file.h"
 #include "app/viewer_state.h"
+#include "app/window_placement.h"
 #include "window_test_support.h"
 
 namespace {
@@ -82,6 +84,75 @@ TEST_F(SettingsWindowTest, ARectangleOnNoScreenIsMovedOntoThePrimaryScreen) {
     EXPECT_TRUE(
         QGuiApplication::primaryScreen()->geometry().intersects(fixture.window->geometry()));
     EXPECT_EQ(fixture.window->frameGeometry().size(), QSize(800, 600));
+}
+
+bool within(QSize size, QSize limit) {
+    return size.width() <= limit.width() && size.height() <= limit.height();
+}
+
+struct FitCase {
+    const char* name;
+    SettingsRecord stored;
+    QRect frame;
+};
+
+// On the offscreen screen (800 pixels wide, 600 or more high): the frame opens no larger than
+// the screen, with its title bar on it. A null frame stands for the screen's available area.
+const FitCase kFitCases[] = {
+    {"HugeShrinksToTheScreen", {0, 0, 65536, 65536, 0, 250}, QRect()},
+    {"TopAboveTheScreenMovesDown", {10, -100, 790, 500, 0, 250}, QRect(10, 0, 780, 600)},
+    {"LeftFarRightMovesBack", {780, 20, 1560, 580, 0, 250}, QRect(20, 20, 780, 560)},
+};
+
+class SettingsFitTest : public SettingsWindowTest, public ::testing::WithParamInterface<FitCase> {};
+
+TEST_P(SettingsFitTest, TheWindowOpensWhereTheScreenShowsIt) {
+    store(GetParam().stored);
+    fixture.open(pictures / "a.bmp");
+    const QRect available = QGuiApplication::primaryScreen()->availableGeometry();
+    const QRect frame = GetParam().frame.isNull() ? available : GetParam().frame;
+    EXPECT_EQ(fixture.window->frameGeometry(), frame);
+    const QSize screen = available.size();
+    // Asserted first: the image is made at the surface's size.
+    ASSERT_TRUE(within(fixture.window->surface()->deviceSize(), screen));
+    EXPECT_TRUE(within(fixture.window->surface()->surfacePixels()->size(), screen));
+}
+
+INSTANTIATE_TEST_SUITE_P(Stored, SettingsFitTest, ::testing::ValuesIn(kFitCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Two screens side by side, the primary 1920 x 1080 with a 40-pixel panel at the top, and a
+// 1080 x 1920 one on its right.
+TEST(FitOnScreensTest, BoundsEachAxisByTheLargestScreenAndKeepsTheTitleBarOnOne) {
+    const std::vector<QRect> areas{QRect(0, 40, 1920, 1040), QRect(1920, 0, 1080, 1920)};
+    struct Case {
+        WindowRect stored;
+        WindowRect fitted;
+    };
+    const Case cases[] = {
+        // Each axis as large as the largest screen's.
+        {{0, 40, 65536, 65536}, {0, 40, 1920, 1960}},
+        // The title bar under the panel, or on the second screen's last rows.
+        {{100, 0, 900, 600}, {100, 40, 900, 640}},
+        {{2000, 1910, 2800, 2510}, {2000, 1320, 2800, 1920}},
+        // Mostly on the second screen, its title bar there: kept.
+        {{1900, 100, 2700, 700}, {1900, 100, 2700, 700}},
+        {{-9000, -9000, -8000, -8000}, {0, 40, 1000, 1040}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(fitOnScreens(c.stored, areas), c.fitted) << &c - cases;
+}
+
+// However large the window manager makes the window, the surface's image stays within a few
+// screens.
+TEST_F(SettingsWindowTest, AHugeWindowGetsASurfaceOfAFewScreens) {
+    store({40, 30, 840, 600, 0, 250});
+    fixture.open(pictures / "a.bmp");
+    fixture.window->resize(6000, 6000);
+    settle();
+    const QSize limit = QGuiApplication::primaryScreen()->size() * 2;
+    ASSERT_TRUE(within(fixture.window->surface()->deviceSize(), limit));
+    EXPECT_TRUE(within(fixture.window->surface()->surfacePixels()->size(), limit));
 }
 
 TEST_F(SettingsWindowTest, ClosingMaximisedWithoutEverRestoringSavesTheStartRectangle) {
