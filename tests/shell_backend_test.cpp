@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -192,12 +191,9 @@ TEST(NotARegularFile, AFifoNamedLikeAPictureAnswersAtOnce) {
         {"Chooser",
          [fifo] {
              const ChooserOffer offer = chooserOffer(fifo);
-             const bool offered =
-                 std::any_of(offer.apps.begin(), offer.apps.end(),
-                             [](const DesktopEntry& app) { return app.name == "Viewer"; });
-             return offer.type.name() + (offered ? ", offered" : ", not offered");
+             return offer.type.name() + (offer.apps.empty() ? ", no program" : ", programs");
          },
-         "image/jpeg, offered"},
+         "image/jpeg, programs"},
         {"Properties",
          [fifo] {
              const FileFacts facts = readFileFacts(fifo);
