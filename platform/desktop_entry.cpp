@@ -113,6 +113,115 @@ struct ExecBuilder {
     }
 };
 
+// The codes that carry the file, whose name may hold any characters at all.
+bool isFileCode(char code) {
+    return code == 'f' || code == 'F' || code == 'u' || code == 'U';
+}
+
+// A quoted argument that is one field code and nothing else ("%f"), starting at exec[i]. Once
+// its quotes are undone it is the code standing alone, and is expanded as such.
+bool isLoneQuotedCode(std::string_view exec, std::size_t i) {
+    return exec.substr(i, 2) == "\"%" && i + 3 < exec.size() && exec[i + 3] == '"' &&
+           (i + 4 == exec.size() || isSeparator(exec[i + 4]));
+}
+
+// Splits an Exec value into arguments and expands its field codes, one character at a time.
+struct ExecExpander {
+    ExecExpander(const DesktopEntry& entry, const std::string& nativePath)
+        : entry(entry), nativePath(nativePath), exec(entry.exec) {}
+
+    const DesktopEntry& entry;
+    const std::string& nativePath;
+    const std::string_view exec;
+    ExecBuilder builder;
+    bool quoted = false;
+
+    // Each takes the character at i and what belongs to it, leaving i on the last one taken;
+    // false when the value cannot be expanded.
+    bool plainChar(std::size_t& i);
+    bool quotedChar(std::size_t& i);
+    bool fieldCode(std::size_t& i, bool standalone);
+};
+
+bool ExecExpander::plainChar(std::size_t& i) {
+    const char c = exec[i];
+    if (isSeparator(c)) {
+        builder.finish();
+    } else if (c == '"' && !builder.tokenStarted && isLoneQuotedCode(exec, i)) {
+        ++i;
+        const bool expanded = fieldCode(i, true);
+        ++i;  // the closing quote
+        return expanded;
+    } else if (c == '"') {
+        quoted = true;
+        builder.tokenStarted = true;  // "" is an empty argument, not none
+    } else if (c == '%') {
+        return fieldCode(
+            i, !builder.tokenStarted && (i + 2 >= exec.size() || isSeparator(exec[i + 2])));
+    } else {
+        builder.append(exec.substr(i, 1));
+    }
+    return true;
+}
+
+bool ExecExpander::quotedChar(std::size_t& i) {
+    const char c = exec[i];
+    if (c == '"') {
+        quoted = false;
+    } else if (c == '\\' && i + 1 < exec.size() &&
+               std::string_view("\"`$\\").find(exec[i + 1]) != std::string_view::npos) {
+        builder.append(exec.substr(++i, 1));
+    } else if (c == '%') {
+        // The file inside a larger quoted argument is refused: a program may take that
+        // argument as a script (sh -c "prog %f"), where the name's $(...) would run.
+        return i + 1 < exec.size() && !isFileCode(exec[i + 1]) && fieldCode(i, false);
+    } else {
+        builder.append(exec.substr(i, 1));
+    }
+    return true;
+}
+
+// The '%' at i and its code; the icon option is two arguments, and only when it stands alone.
+bool ExecExpander::fieldCode(std::size_t& i, bool standalone) {
+    if (++i == exec.size()) {
+        return false;
+    }
+    switch (exec[i]) {
+        case 'f':
+        case 'F':
+            builder.append(nativePath);
+            return true;
+        case 'u':
+        case 'U':
+            builder.append(fileUrlFromNativePath(nativePath));
+            return true;
+        case 'c':
+            builder.append(entry.name.toStdString());
+            return true;
+        case 'k':
+            builder.append(entry.location);
+            return true;
+        case '%':
+            builder.append("%");
+            return true;
+        case 'i':
+            if (standalone && !entry.icon.isEmpty()) {
+                builder.args.push_back("--icon");
+                builder.args.push_back(entry.icon.toStdString());
+            }
+            return true;
+        case 'd':
+        case 'D':
+        case 'n':
+        case 'N':
+        case 'v':
+        case 'm':
+            return true;  // deprecated: dropped
+        default:
+            return false;
+    }
+}
+
 }  // namespace
 
 std::optional<DesktopEntry> parseDesktopEntry(std::string_view text) {
@@ -192,84 +301,21 @@ std::string fileUrlFromNativePath(const std::string& nativePath) {
 
 std::optional<std::vector<std::string>> expandExec(const DesktopEntry& entry,
                                                    const std::string& nativePath) {
-    const std::string_view exec = entry.exec;
-    ExecBuilder builder;
-    bool quoted = false;
-    for (std::size_t i = 0; i < exec.size(); ++i) {
-        const char c = exec[i];
-        if (c == '%') {
-            // A field code, quoted or not: handled below.
-        } else if (quoted) {
-            if (c == '"') {
-                quoted = false;
-            } else if (c == '\\' && i + 1 < exec.size() &&
-                       std::string_view("\"`$\\").find(exec[i + 1]) != std::string_view::npos) {
-                builder.append(exec.substr(++i, 1));
-            } else {
-                builder.append(exec.substr(i, 1));
-            }
-            continue;
-        } else if (isSeparator(c)) {
-            builder.finish();
-            continue;
-        } else if (c == '"') {
-            quoted = true;
-            builder.tokenStarted = true;  // "" is an empty argument, not none
-            continue;
-        } else {
-            builder.append(exec.substr(i, 1));
-            continue;
-        }
-        if (i + 1 == exec.size()) {
+    ExecExpander expander(entry, nativePath);
+    for (std::size_t i = 0; i < expander.exec.size(); ++i) {
+        if (!(expander.quoted ? expander.quotedChar(i) : expander.plainChar(i))) {
             return std::nullopt;
         }
-        const char code = exec[++i];
-        const bool standalone =
-            !builder.tokenStarted && !quoted && (i + 1 == exec.size() || isSeparator(exec[i + 1]));
-        switch (code) {
-            case 'f':
-            case 'F':
-                builder.append(nativePath);
-                break;
-            case 'u':
-            case 'U':
-                builder.append(fileUrlFromNativePath(nativePath));
-                break;
-            case 'c':
-                builder.append(entry.name.toStdString());
-                break;
-            case 'k':
-                builder.append(entry.location);
-                break;
-            case '%':
-                builder.append("%");
-                break;
-            case 'i':
-                // The icon option is two arguments, and only when it stands alone.
-                if (standalone && !entry.icon.isEmpty()) {
-                    builder.args.push_back("--icon");
-                    builder.args.push_back(entry.icon.toStdString());
-                }
-                break;
-            case 'd':
-            case 'D':
-            case 'n':
-            case 'N':
-            case 'v':
-            case 'm':
-                break;
-            default:
-                return std::nullopt;
-        }
     }
-    if (quoted) {
+    if (expander.quoted) {
         return std::nullopt;
     }
+    ExecBuilder& builder = expander.builder;
     builder.finish();
     if (builder.args.empty() || builder.args.front().empty()) {
         return std::nullopt;
     }
-    return builder.args;
+    return std::move(builder.args);
 }
 
 std::vector<std::filesystem::path> applicationDirs() {
@@ -314,6 +360,12 @@ std::optional<std::string> readSmallFile(const std::filesystem::path& file) {
     return in.bad() ? std::nullopt : std::optional(std::move(text));
 }
 
+// Whether the entry's command can be built at all: what expandExec refuses, it refuses for
+// every path, so a program that could never start is not offered.
+bool canStart(const DesktopEntry& entry) {
+    return expandExec(entry, "/").has_value();
+}
+
 std::string desktopFileId(const std::filesystem::path& relative) {
     std::string id = relative.generic_string();
     std::replace(id.begin(), id.end(), '/', '-');
@@ -347,7 +399,7 @@ std::vector<DesktopEntry> findApplications(const std::vector<std::filesystem::pa
             const auto text = readSmallFile(file);
             auto entry = text ? parseDesktopEntry(*text) : std::nullopt;
             if (!entry || entry->hidden || entry->noDisplay ||
-                !declaresMimeType(*entry, acceptedTypes)) {
+                !declaresMimeType(*entry, acceptedTypes) || !canStart(*entry)) {
                 continue;
             }
             entry->id = id;

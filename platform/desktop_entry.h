@@ -37,8 +37,10 @@ bool declaresMimeType(const DesktopEntry& entry, const QStringList& acceptedType
 
 // The arguments that open one file with the entry, program first: Exec split with its quoting
 // rules and the field codes expanded (%f %F the path, %u %U its file URL, %i the icon option,
-// %c the name, %k the location, %% a percent sign; deprecated codes dropped). nullopt for an
-// unterminated quote, an unknown field code or an empty command. No shell is involved, so the
+// %c the name, %k the location, %% a percent sign; deprecated codes dropped). A quoted argument
+// that is one code alone ("%f") is that code. nullopt for an unterminated quote, an unknown
+// field code, an empty command, or a file code (%f %F %u %U) inside a quoted argument with more
+// in it (sh -c "prog %f"), which a program could run as a script. No shell is involved, so the
 // path is passed as one argument whatever it contains.
 std::optional<std::vector<std::string>> expandExec(const DesktopEntry& entry,
                                                    const std::string& nativePath);
@@ -51,7 +53,8 @@ std::string fileUrlFromNativePath(const std::string& nativePath);
 std::vector<std::filesystem::path> applicationDirs();
 
 // Visible applications of the folders (earlier folders shadow later ones with the same ID,
-// hidden entries included) that declare one of the accepted types, ordered by name. Unreadable
-// folders and files, and files larger than a desktop file can reasonably be, are skipped.
+// hidden entries included) that declare one of the accepted types and whose command expandExec
+// can build, ordered by name. Unreadable folders and files, and files larger than a desktop
+// file can reasonably be, are skipped.
 std::vector<DesktopEntry> findApplications(const std::vector<std::filesystem::path>& dirs,
                                            const QStringList& acceptedTypes);

@@ -1,13 +1,13 @@
 #include "platform/file_facts.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <QFile>
 #include <QImageReader>
 #include <QLocale>
 #include <QMimeDatabase>
+
+#include "platform/regular_qfile.h"
 
 namespace {
 
@@ -28,27 +28,18 @@ FileFacts readFileFacts(const std::string& nativePath) {
     facts.folder = displayName(folder);
 
     // The file is opened by its bytes, which a QString round trip could alter.
-    const int fd = ::open(nativePath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return facts;
-    }
     QFile file;
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
+    struct stat status {};
+    if (!openRegularFile(nativePath, file) || ::fstat(file.handle(), &status) != 0) {
         return facts;
     }
-    struct stat status {};
-    if (::fstat(fd, &status) == 0) {
-        facts.sizeBytes = static_cast<uint64_t>(status.st_size);
-        facts.modified = QDateTime::fromSecsSinceEpoch(status.st_mtim.tv_sec);
-    }
-    if (S_ISREG(status.st_mode)) {
-        facts.typeName = QMimeDatabase().mimeTypeForFileNameAndData(facts.name, &file).comment();
-        file.seek(0);
-        QImageReader reader(&file);
-        reader.setDecideFormatFromContent(true);
-        facts.pixelSize = reader.size();
-    }
+    facts.sizeBytes = static_cast<uint64_t>(status.st_size);
+    facts.modified = QDateTime::fromSecsSinceEpoch(status.st_mtim.tv_sec);
+    facts.typeName = QMimeDatabase().mimeTypeForFileNameAndData(facts.name, &file).comment();
+    file.seek(0);
+    QImageReader reader(&file);
+    reader.setDecideFormatFromContent(true);
+    facts.pixelSize = reader.size();
     return facts;
 }
 

@@ -20,7 +20,8 @@ struct FileFacts {
 };
 
 // Gathers the facts of the file at these native path bytes. Reads only the picture's header
-// for its size, never decodes it. A missing or unreadable file gives name and folder only.
+// for its size, never decodes it. A missing or unreadable file, or one that is not a regular
+// file (a FIFO, a device, a socket), gives name and folder only, at once.
 FileFacts readFileFacts(const std::string& nativePath);
 
 // "1,234,567 bytes (1.2 MB)" in the locale's digit grouping; "0 bytes" for an empty file.

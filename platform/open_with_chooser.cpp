@@ -1,8 +1,5 @@
 #include "platform/open_with_chooser.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <memory>
 #include <vector>
 
@@ -21,6 +18,7 @@
 #include "platform/desktop_entry.h"
 #include "platform/detached_spawn.h"
 #include "platform/dialog_owner.h"
+#include "platform/regular_qfile.h"
 
 Q_LOGGING_CATEGORY(lcOpenWith, "quillmere.platform.openwith", QtInfoMsg)
 
@@ -28,17 +26,13 @@ namespace {
 
 constexpr QSize kChooserSize(420, 480);
 
-// The file's type by content where it can be read, else by its name. The path is opened by
-// its bytes, which a QString round trip could alter.
+// The file's type by content where it is a regular file that can be read, else by its name
+// alone. The path is opened by its bytes, which a QString round trip could alter.
 QMimeType mimeTypeOf(const std::string& nativePath, const QString& name) {
     QMimeDatabase database;
-    const int fd = ::open(nativePath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd >= 0) {
-        QFile file;
-        if (file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-            return database.mimeTypeForFileNameAndData(name, &file);
-        }
-        ::close(fd);
+    QFile file;
+    if (openRegularFile(nativePath, file)) {
+        return database.mimeTypeForFileNameAndData(name, &file);
     }
     return database.mimeTypeForFile(name, QMimeDatabase::MatchExtension);
 }
@@ -76,13 +70,21 @@ QStringList chooserNames(const std::vector<DesktopEntry>& apps) {
     return shown;
 }
 
-void showOpenWithChooser(const std::string& nativePath) {
+ChooserOffer chooserOffer(const std::string& nativePath) {
+    ChooserOffer offer;
     const auto slash = nativePath.rfind('/');
-    const QString name = QFile::decodeName(QByteArray::fromStdString(
+    offer.name = QFile::decodeName(QByteArray::fromStdString(
         slash == std::string::npos ? nativePath : nativePath.substr(slash + 1)));
-    const QMimeType type = mimeTypeOf(nativePath, name);
-    auto apps = std::make_shared<std::vector<DesktopEntry>>(
-        findApplications(applicationDirs(), acceptedTypes(type)));
+    offer.type = mimeTypeOf(nativePath, offer.name);
+    offer.apps = findApplications(applicationDirs(), acceptedTypes(offer.type));
+    return offer;
+}
+
+void showOpenWithChooser(const std::string& nativePath) {
+    ChooserOffer offer = chooserOffer(nativePath);
+    const QString& name = offer.name;
+    const QMimeType& type = offer.type;
+    auto apps = std::make_shared<std::vector<DesktopEntry>>(std::move(offer.apps));
 
     auto* chooser = new QDialog(dialogOwner());
     chooser->setAttribute(Qt::WA_DeleteOnClose);

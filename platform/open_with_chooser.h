@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QMimeType>
+#include <QString>
 #include <QStringList>
 
 #include <string>
@@ -7,9 +9,21 @@
 
 #include "platform/desktop_entry.h"
 
-// Opens a new non-modal chooser, belonging to the viewer (dialogOwner), listing the installed
-// applications that declare the MIME type of the file at these native path bytes; the chosen
-// one is started detached with the file. The chooser deletes itself when closed and reports
+// What the chooser offers for one file: its name, its MIME type (by content where it is a
+// regular file that can be read, else by name alone, so a FIFO or a device never holds it up)
+// and the installed applications (applicationDirs) that declare the type, an alias or a parent.
+struct ChooserOffer {
+    QString name;
+    QMimeType type;
+    std::vector<DesktopEntry> apps;
+};
+
+// The offer for the file at these native path bytes. Window-free.
+ChooserOffer chooserOffer(const std::string& nativePath);
+
+// Opens a new non-modal chooser, belonging to the viewer (dialogOwner), listing the
+// applications of chooserOffer for the file at these native path bytes; the chosen one is
+// started detached with the file. The chooser deletes itself when closed and reports
 // nothing. Needs a QApplication.
 void showOpenWithChooser(const std::string& nativePath);
 

@@ -1,8 +1,5 @@
 #include "platform/print_job.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
@@ -12,20 +9,17 @@
 #include <QPrinter>
 
 #include "platform/dialog_owner.h"
+#include "platform/regular_qfile.h"
 
 Q_LOGGING_CATEGORY(lcPrint, "quillmere.platform.print", QtInfoMsg)
 
 namespace {
 
-// Qt's readers, for a process that has not set a source of its own.
+// Qt's readers, for a process that has not set a source of its own; only a regular file is
+// read, so a FIFO under a picture's name prints nothing at once.
 QImage decodeWithQt(const std::string& nativePath) {
-    const int fd = ::open(nativePath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return {};
-    }
     QFile file;
-    if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
+    if (!openRegularFile(nativePath, file)) {
         return {};
     }
     QImageReader reader(&file);

@@ -25,7 +25,8 @@ std::optional<FileVersion> regularFileVersion(const std::filesystem::path& path)
 // from the one descriptor, so a file swapped under the name after the open is never mixed in.
 class RegularFile {
   public:
-    // Nothing when path can't be opened or is not a regular file.
+    // Nothing when path can't be opened or is not a regular file. What the name already
+    // shows to be something else is not opened at all: opening a device can act on it.
     static std::optional<RegularFile> open(const std::filesystem::path& path);
 
     RegularFile(RegularFile&& other) noexcept : fd_(other.fd_), version_(other.version_) {
@@ -43,6 +44,10 @@ class RegularFile {
     // Reads up to into.size() bytes from offset; fewer only at the end of the file or on an
     // error.
     size_t readAt(uint64_t offset, std::span<uint8_t> into) const;
+
+    // Gives up the descriptor, whose reads block as a plain open's would, to the caller, who
+    // closes it (a QFile, a request to another process); -1 when given up already.
+    int release();
 
   private:
     RegularFile(int fd, const FileVersion& version) : fd_(fd), version_(version) {}

@@ -25,16 +25,25 @@ std::optional<FileVersion> regularFileVersion(const std::filesystem::path& path)
 }
 
 std::optional<RegularFile> RegularFile::open(const std::filesystem::path& path) {
-    // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer, for ever.
+    if (!regularFileVersion(path))
+        return std::nullopt;
+    // The name may lead elsewhere by now. O_NONBLOCK: opening a FIFO for reading would wait
+    // for a writer, for ever; the descriptor's own status decides.
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
         return std::nullopt;
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || flags == -1 ||
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
         ::close(fd);
         return std::nullopt;
     }
     return RegularFile(fd, versionOf(info));
+}
+
+int RegularFile::release() {
+    return std::exchange(fd_, -1);
 }
 
 RegularFile& RegularFile::operator=(RegularFile&& other) noexcept {

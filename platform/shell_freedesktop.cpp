@@ -1,7 +1,6 @@
 // The desktop shell on freedesktop.org desktops: the XDG desktop portal for Open With, the
 // file manager's D-Bus interface for properties, and windows of our own where neither exists.
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <QByteArray>
@@ -15,10 +14,13 @@
 #include <QUrl>
 #include <QVariantMap>
 
+#include <optional>
+
 #include "platform/desktop_entry.h"
 #include "platform/open_with_chooser.h"
 #include "platform/print_job.h"
 #include "platform/properties_window.h"
+#include "platform/regular_file.h"
 #include "platform/shell.h"
 
 Q_LOGGING_CATEGORY(lcShell, "quillmere.platform.shell", QtInfoMsg)
@@ -48,9 +50,12 @@ void callOrFallBack(const QDBusMessage& call, Fallback fallback) {
 void openWithPortal(const std::string& nativePath) {
     const auto fallback = [nativePath] { showOpenWithChooser(nativePath); };
     // The portal takes the file as a descriptor, which also spares it the path's encoding.
+    // Only a regular file is handed over; anything else goes to our chooser, which names its
+    // type by the file's name alone.
     const bool canPassFd = QDBusConnection::sessionBus().connectionCapabilities() &
                            QDBusConnection::UnixFileDescriptorPassing;
-    const int fd = canPassFd ? ::open(nativePath.c_str(), O_RDONLY | O_CLOEXEC) : -1;
+    std::optional<RegularFile> file = canPassFd ? RegularFile::open(nativePath) : std::nullopt;
+    const int fd = file ? file->release() : -1;
     if (fd < 0) {
         fallback();
         return;

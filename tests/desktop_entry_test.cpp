@@ -133,6 +133,30 @@ TEST(DesktopEntryExec, ExpandsFieldCodesAndQuoting) {
     }
 }
 
+// A file code sharing a quoted argument with more text would hand the name to whatever reads
+// that argument, a shell included; a code alone, quoted or not, is one argument of its own.
+TEST(DesktopEntryExec, TheFileNeverSharesAQuotedArgument) {
+    const std::string hostile = "/tmp/a \"b\" \\c $(touch x);`y`.jpg";
+    const ExecRow rows[] = {
+        {"FileInsideAShellScriptIsRefused", "sh -c \"prog %f\"", hostile, std::nullopt},
+        {"UrlInsideAQuotedArgumentIsRefused", "sh -c \"prog %U\"", "/p.jpg", std::nullopt},
+        {"QuotedPartOfAnArgumentIsRefused", "prog --file=\"%f\"", "/p.jpg", std::nullopt},
+        {"BareCodeIsOneArgument", "prog %f", hostile, Args{"prog", hostile}},
+        {"QuotedCodeAloneIsOneArgument", "prog \"%f\"", hostile, Args{"prog", hostile}},
+        {"QuotedIconCodeAloneIsTheOption", "prog \"%i\" \"%u\"", "/p.jpg",
+         Args{"prog", "--icon", "appicon", "file:///p.jpg"}},
+        {"PercentInsideAQuotedArgumentStays", "sh -c \"date +%%s\" %f", "/p.jpg",
+         Args{"sh", "-c", "date +%s", "/p.jpg"}},
+    };
+    DesktopEntry entry;
+    entry.icon = "appicon";
+    for (const ExecRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        entry.exec = row.exec;
+        EXPECT_EQ(expandExec(entry, row.path), row.expected);
+    }
+}
+
 TEST(DesktopEntryExec, IconOptionDroppedWithoutIcon) {
     DesktopEntry entry;
     entry.exec = "app %i %f";
@@ -165,6 +189,9 @@ TEST(DesktopEntryScan, ListsVisibleMatchingApplicationsByPriority) {
     writeFile(low + "/zebra.desktop", app("Zebra", "image/*"));
     writeFile(low + "/hidden-menu.desktop", app("Quiet", "image/png", "NoDisplay=true\n"));
     writeFile(low + "/text.desktop", app("Text", "text/plain"));
+    writeFile(low + "/script.desktop",
+              "[Desktop Entry]\nType=Application\nName=Script\n"
+              "Exec=sh -c \"show %f\"\nMimeType=image/png;\n");
     writeFile(low + "/notes.txt", app("NotADesktopFile", "image/png"));
     writeFile(low + "/huge.desktop", app("Huge", "image/png") + std::string(2 << 20, '#'));
 

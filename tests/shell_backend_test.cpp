@@ -1,8 +1,19 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <functional>
+#include <future>
+#include <memory>
+#include <optional>
 #include <string>
+#include <thread>
 
 #include <QDir>
 #include <QFile>
@@ -11,6 +22,7 @@
 #include <QTemporaryDir>
 
 #include "platform/file_facts.h"
+#include "platform/open_with_chooser.h"
 #include "platform/print_job.h"
 #include "platform/shell.h"
 
@@ -140,6 +152,72 @@ TEST(FileFactsTest, DescribesSizesInBytesAndDecimalUnits) {
     EXPECT_EQ(describeSize(1500), "1,500 bytes (1.5 kB)");
     EXPECT_EQ(describeSize(1234567), "1,234,567 bytes (1.2 MB)");
     QLocale::setDefault(QLocale::system());
+}
+
+// What call returns, when it returns within the deadline. A call stuck opening the FIFO is let
+// go by a writer, so that it ends rather than hang the tests; call holds only its own copies.
+std::optional<QString> withinDeadline(const std::string& fifo, std::function<QString()> call) {
+    auto promise = std::make_shared<std::promise<QString>>();
+    std::future<QString> result = promise->get_future();
+    std::thread([call, promise] { promise->set_value(call()); }).detach();
+    if (result.wait_for(std::chrono::seconds(5)) == std::future_status::ready) {
+        return result.get();
+    }
+    const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (writer >= 0) {
+        ::close(writer);
+    }
+    result.wait_for(std::chrono::seconds(1));
+    return std::nullopt;
+}
+
+// A FIFO named like a picture: the chooser's type and programs, the properties and the print
+// answer at once, by the name where the name is all there is.
+TEST(NotARegularFile, AFifoNamedLikeAPictureAnswersAtOnce) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid() && QDir(dir.path()).mkdir("applications"));
+    const std::string folder = QFile::encodeName(dir.path()).toStdString();
+    std::ofstream(folder + "/applications/viewer.desktop")
+        << "[Desktop Entry]\nType=Application\nName=Viewer\nExec=viewer %f\n"
+           "MimeType=image/jpeg;image/png;\n";
+    qputenv("XDG_DATA_HOME", dir.path().toLocal8Bit());
+    const std::string fifo = folder + "/x.jpg";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const struct {
+        const char* name;
+        std::function<QString()> call;
+        QString expected;
+    } rows[] = {
+        {"Chooser",
+         [fifo] {
+             const ChooserOffer offer = chooserOffer(fifo);
+             return offer.type.name() + (offer.apps.empty() ? ", no program" : ", programs");
+         },
+         "image/jpeg, programs"},
+        {"Properties",
+         [fifo] {
+             const FileFacts facts = readFileFacts(fifo);
+             return facts.name + (facts.sizeBytes ? ", a size" : ", no size");
+         },
+         "x.jpg, no size"},
+        {"Print",
+         [fifo] {
+             QImage page(8, 8, QImage::Format_RGB32);
+             return QString(printPictureOn(page, fifo) ? "printed" : "nothing printed");
+         },
+         "nothing printed"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        EXPECT_EQ(withinDeadline(fifo, row.call), row.expected);
+    }
+
+    // A regular file is still known by its content.
+    QImage picture(2, 2, QImage::Format_RGB32);
+    picture.fill(Qt::red);
+    ASSERT_TRUE(picture.save(dir.filePath("shot"), "PNG"));
+    EXPECT_EQ(chooserOffer(folder + "/shot").type.name(), "image/png");
+    qunsetenv("XDG_DATA_HOME");
 }
 
 }  // namespace
