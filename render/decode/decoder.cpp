@@ -144,12 +144,23 @@ DecodeStatus decodeWithQt(std::span<const uint8_t> data, Image& out) {
         qCDebug(lcRender) << "not a picture format we decode:" << format;
         return DecodeStatus::Failed;
     }
-    // The header's claim is checked before Qt allocates anything for the pixels.
+    // The header's claim is checked before Qt allocates anything for the pixels: its own
+    // picture, in the format the header names (a 16-bit PNG's is 8 bytes a pixel), and ours,
+    // converted from it, are held at once.
     const QSize size = reader.size();
     if (size.isValid()) {
         if (const DecodeStatus status = checkDimensions(size.width(), size.height());
             status != DecodeStatus::Ok)
             return status;
+        const QImage::Format qtFormat = reader.imageFormat();
+        const uint64_t pixels = uint64_t(size.width()) * uint64_t(size.height());
+        const uint64_t qtBytes =
+            qtFormat == QImage::Format_Invalid || qtFormat == QImage::Format_RGB32 ||
+                    qtFormat == QImage::Format_ARGB32
+                ? 0
+                : pixels * QImage::toPixelFormat(qtFormat).bitsPerPixel() / 8;
+        if (pixels * 4 + qtBytes > Image::maxPictureBytes())
+            return DecodeStatus::OutOfMemory;
     }
     QImage image;
     if (!reader.read(&image) || image.isNull()) {

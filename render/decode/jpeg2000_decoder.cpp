@@ -467,7 +467,7 @@ bool exceedsPictureBytes(int64_t width, int64_t height) {
 }
 
 // OpenJPEG sets up every code-block of a tile it decodes, whatever the level or area, so the
-// samples of the largest tile at full resolution are bounded like a picture's bytes.
+// 32-bit samples of the largest tile at full resolution are bounded like a picture's bytes.
 bool tileTooLarge(const Layout& layout) {
     const uint64_t width = std::min<uint64_t>(layout.x.tileSize, layout.width);
     const uint64_t height = std::min<uint64_t>(layout.y.tileSize, layout.height);
@@ -475,7 +475,7 @@ bool tileTooLarge(const Layout& layout) {
     for (uint32_t c = 0; c < layout.components; ++c)
         samples +=
             (ceilDiv(width, layout.x.steps[c]) + 1) * (ceilDiv(height, layout.y.steps[c]) + 1);
-    return samples > Image::maxPictureBytes();
+    return samples * sizeof(OPJ_INT32) > Image::maxPictureBytes();
 }
 
 }  // namespace
