@@ -2,12 +2,13 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
 #include <set>
 #include <system_error>
 
 #include <QByteArray>
 #include <QLoggingCategory>
+
+#include "platform/regular_file.h"
 
 Q_LOGGING_CATEGORY(lcDesktopEntry, "quillmere.platform.desktopentry", QtInfoMsg)
 
@@ -348,16 +349,14 @@ std::vector<std::filesystem::path> applicationDirs() {
 namespace {
 
 std::optional<std::string> readSmallFile(const std::filesystem::path& file) {
-    std::error_code error;
-    const auto size = std::filesystem::file_size(file, error);
-    if (error || size > kMaxDesktopFileBytes) {
+    // Through RegularFile: a FIFO planted among the entries never holds the chooser.
+    const std::optional<RegularFile> opened = RegularFile::open(file);
+    if (!opened || opened->size() > kMaxDesktopFileBytes) {
         return std::nullopt;
     }
-    std::ifstream in(file, std::ios::binary);
-    std::string text(static_cast<std::size_t>(size), '\0');
-    in.read(text.data(), static_cast<std::streamsize>(size));
-    text.resize(static_cast<std::size_t>(in.gcount()));
-    return in.bad() ? std::nullopt : std::optional(std::move(text));
+    std::string text(static_cast<std::size_t>(opened->size()), '\0');
+    text.resize(opened->readAt(0, {reinterpret_cast<uint8_t*>(text.data()), text.size()}));
+    return text;
 }
 
 // Whether the entry's command can be built at all: what expandExec refuses, it refuses for
