@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "render/decode/png_decoder.h"
+#include "render/decode/stream_decoder.h"
 
 namespace {
 
@@ -89,6 +90,23 @@ void BM_DecodePngFast(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_DecodePngFast)
+    ->Unit(benchmark::kMillisecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
+
+// The same picture streamed whole, a few rows at a time with the stop token seen between them.
+void BM_DecodeStreamedWhole(benchmark::State& state) {
+    const QByteArray& bytes = pngBytes();
+    const std::span<const uint8_t> data(reinterpret_cast<const uint8_t*>(bytes.constData()),
+                                        size_t(bytes.size()));
+    for (auto _ : state) {
+        Image out;
+        if (decodeStreamedLevel(data, 0, out) != DecodeStatus::Ok)
+            state.SkipWithError("the stream could not decode the picture");
+        benchmark::DoNotOptimize(out.row(0));
+    }
+}
+BENCHMARK(BM_DecodeStreamedWhole)
     ->Unit(benchmark::kMillisecond)
     ->Repetitions(5)
     ->ReportAggregatesOnly(true);

@@ -249,25 +249,34 @@ TEST(OneOpenPerFile, PictureSwappedForFifoNeverBlocks) {
     EXPECT_TRUE(ended);
 }
 
-// TurboJPEG's whole-frame call can't be stopped: a large picture goes where the stop is seen.
-TEST(StopRequest, LargeJpegDecodeStops) {
+std::string largeJpeg() {
     QImage picture(4000, 3000, QImage::Format_RGB32);
     picture.fill(Qt::darkYellow);
     QByteArray jpeg;
     QBuffer buffer(&jpeg);
     buffer.open(QIODevice::WriteOnly);
-    ASSERT_TRUE(picture.save(&buffer, "JPEG", 80));
-    const std::string bytes = jpeg.toStdString();
+    picture.save(&buffer, "JPEG", 80);
+    return jpeg.toStdString();
+}
+
+class StopRequest : public ::testing::TestWithParam<HostileBytes> {};
+
+// TurboJPEG's whole-frame call and our PNG path's one inflate can't be stopped: a picture that
+// would keep them busy long goes where the stop token is seen.
+TEST_P(StopRequest, LargePictureDecodeStops) {
+    const std::string bytes = GetParam().make();
     std::stop_source stop;
-    // Asked for once the header is read, just before the pixels are decoded.
-    const FitAreaSource area = [&](int32_t width, int32_t height) {
-        stop.request_stop();
-        return std::optional<FitArea>(FitArea{width, height});
-    };
+    stop.request_stop();
     Image out;
-    EXPECT_EQ(decodePictureData(asSpan(bytes), out, area, stop.get_token()),
+    EXPECT_EQ(decodePictureData(asSpan(bytes), out, fixedArea({}), stop.get_token()),
               DecodeStatus::Cancelled);
 }
+
+INSTANTIATE_TEST_SUITE_P(Files, StopRequest,
+                         testing::Values(HostileBytes{"jpeg_12_megapixels", largeJpeg},
+                                         HostileBytes{"png_13_megapixels",
+                                                      [] { return blackPng(4000, 3300); }}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // Stand-in decodes of known sizes: OutOfMemory when the decode's budget is smaller.
 class SizedPictures {

@@ -371,6 +371,23 @@ int32_t jpeg2000Level(std::span<const uint8_t> data, FitArea area) {
     return pixels > kCoarseFirstPixels && level < header.nativeLevels ? level + 1 : level;
 }
 
+// Our PNG path inflates the whole image data in one call, and Qt's readers decode in one call:
+// neither sees the stop token meanwhile, so each takes only what it decodes in a few tens of
+// milliseconds. A larger PNG, BMP or TIFF is read as a stream, whole, the stop token seen every
+// few rows; kinds the stream doesn't read go the usual way.
+constexpr int64_t kFastPngMaxPixels = int64_t{12} << 20;
+constexpr int64_t kQtMaxPixels = int64_t{8} << 20;
+
+std::optional<DecodeStatus> decodeLargeAsStream(std::span<const uint8_t> data, Image& out,
+                                                const std::stop_token& stop) {
+    PictureHeader header;
+    if (isJpeg(data) || isJpeg2000(data) ||
+        readStreamedHeader(data, header) != std::optional(DecodeStatus::Ok) ||
+        int64_t{header.width} * header.height <= (isPng(data) ? kFastPngMaxPixels : kQtMaxPixels))
+        return std::nullopt;
+    return decodeStreamedLevel(data, 0, out, stop);
+}
+
 // Our PNG path comes first: it needs neither the area nor the application, so it never waits
 // for them; a JPEG asks for the area once its header gives its size. The signatures tested are
 // disjoint, so the order changes no result.
@@ -379,7 +396,10 @@ DecodeStatus decodeData(std::span<const uint8_t> data, Image& out, const FitArea
     out.destroy();
     DecodeStatus status = DecodeStatus::Failed;
     std::optional<FitArea> known;
-    if (std::optional<DecodeStatus> fast; isPng(data) && (fast = decodePngFast(data, out))) {
+    if (std::optional<DecodeStatus> streamed = decodeLargeAsStream(data, out, stop)) {
+        status = *streamed;
+    } else if (std::optional<DecodeStatus> fast;
+               isPng(data) && (fast = decodePngFast(data, out, stop))) {
         status = *fast;
     } else if (const size_t scans = isJpeg(data) ? countJpegScans(data) : 0;
                scans > kMaxJpegScans) {

@@ -487,23 +487,31 @@ struct Geometry {
     }
 };
 
+// Rows between two looks at the stop token.
+constexpr size_t kStopCheckRows = 64;
+
 // Rebuilds the rows and converts each once the next one no longer needs it as its row above.
-bool unfilterAndConvert(uint8_t* buffer, const Geometry& g, const Header& header) {
+DecodeStatus unfilterAndConvert(uint8_t* buffer, const Geometry& g, const Header& header,
+                                const std::stop_token& stop) {
     const size_t samples = g.rowBytes - 1;
     const std::vector<uint8_t> zeros(samples);  // the row above the first
     const uint8_t* above = zeros.data();
     uint8_t* const raw = buffer + g.rawOffset;
     for (size_t y = 0; y < g.height; ++y) {
         uint8_t* row = raw + y * g.rowBytes;
-        if (row[0] > 4)
-            return false;
+        if (y % kStopCheckRows == 0 && stop.stop_requested())
+            return DecodeStatus::Cancelled;
+        if (row[0] > 4) {
+            qCDebug(lcRender) << "png row with an unknown filter";
+            return DecodeStatus::Failed;
+        }
         unfilter(row[0], row + 1, above, samples, header.bytesPerPixel);
         if (y > 0)
             convert(header.colourType, above, buffer + (y - 1) * g.width * 4, g.width);
         above = row + 1;
     }
     convert(header.colourType, above, buffer + (g.height - 1) * g.width * 4, g.width);
-    return true;
+    return DecodeStatus::Ok;
 }
 
 // The IDAT payloads as one zlib stream: the single chunk itself, or a gathered copy.
@@ -541,7 +549,8 @@ std::optional<DecodeStatus> inflate(std::span<const uint8_t> stream, uint8_t* to
     return DecodeStatus::Ok;
 }
 
-std::optional<DecodeStatus> decode(std::span<const uint8_t> data, Image& out) {
+std::optional<DecodeStatus> decode(std::span<const uint8_t> data, Image& out,
+                                   const std::stop_token& stop) {
     if (!isPng(data))
         return std::nullopt;
     const Chunks chunks = png::walkChunks(data, false);
@@ -569,10 +578,9 @@ std::optional<DecodeStatus> decode(std::span<const uint8_t> data, Image& out) {
         inflate(stream, buffer.get() + geometry.rawOffset, geometry.rawBytes);
     if (inflated != DecodeStatus::Ok)
         return inflated;
-    if (!unfilterAndConvert(buffer.get(), geometry, header)) {
-        qCDebug(lcRender) << "png row with an unknown filter";
-        return DecodeStatus::Failed;
-    }
+    if (const DecodeStatus rows = unfilterAndConvert(buffer.get(), geometry, header, stop);
+        rows != DecodeStatus::Ok)
+        return rows;
     const bool withAlpha = header.colourType == kRgba || header.colourType == kGreyAlpha;
     // The picture keeps the buffer: QImage frees it with the last copy and writes through
     // scanLine() without copying, since the pixels are neither shared nor read-only.
@@ -594,8 +602,9 @@ bool isPng(std::span<const uint8_t> data) {
            std::equal(kSignature.begin(), kSignature.end(), data.begin());
 }
 
-std::optional<DecodeStatus> decodePngFast(std::span<const uint8_t> data, Image& out) {
-    const std::optional<DecodeStatus> status = decode(data, out);
+std::optional<DecodeStatus> decodePngFast(std::span<const uint8_t> data, Image& out,
+                                          std::stop_token stop) {
+    const std::optional<DecodeStatus> status = decode(data, out, stop);
     if (status && *status != DecodeStatus::Ok)
         out.destroy();
     return status;

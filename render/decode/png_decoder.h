@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <stop_token>
 #include <vector>
 
 #include "render/decode/decoder.h"
@@ -21,8 +22,10 @@ bool isPng(std::span<const uint8_t> data);
 // a broken or unfinished zlib stream, missing image data or a missing IEND fail the picture
 // whole; damaged ancillary chunks are skipped unread. A zero or absurd size (a side over
 // 1,000,000) gives Failed, a picture larger than Image::maxPictureBytes() OutOfMemory, both
-// before anything is allocated. The bytes are only read during the call.
-std::optional<DecodeStatus> decodePngFast(std::span<const uint8_t> data, Image& out);
+// before anything is allocated. stop is looked at every 64 rows once the image data is
+// inflated, which one call does (Cancelled). The bytes are only read during the call.
+std::optional<DecodeStatus> decodePngFast(std::span<const uint8_t> data, Image& out,
+                                          std::stop_token stop = {});
 
 // The parts of the format the streamed level decoder (stream_decoder.h) shares.
 namespace png {
