@@ -154,11 +154,11 @@ DecodeStatus decodeWithQt(std::span<const uint8_t> data, Image& out) {
             return status;
         const QImage::Format qtFormat = reader.imageFormat();
         const uint64_t pixels = uint64_t(size.width()) * uint64_t(size.height());
-        const uint64_t qtBytes =
-            qtFormat == QImage::Format_Invalid || qtFormat == QImage::Format_RGB32 ||
-                    qtFormat == QImage::Format_ARGB32
-                ? 0
-                : pixels * QImage::toPixelFormat(qtFormat).bitsPerPixel() / 8;
+        const uint64_t qtBytes = qtFormat == QImage::Format_Invalid ||
+                                         qtFormat == QImage::Format_RGB32 ||
+                                         qtFormat == QImage::Format_ARGB32
+                                     ? 0
+                                     : pixels * QImage::toPixelFormat(qtFormat).bitsPerPixel() / 8;
         if (pixels * 4 + qtBytes > Image::maxPictureBytes())
             return DecodeStatus::OutOfMemory;
     }
