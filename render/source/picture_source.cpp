@@ -6,16 +6,33 @@ PictureSource::PictureSource(std::shared_ptr<Prefetcher> prefetcher, QObject* pa
     : QObject(parent),
       prefetcher_(prefetcher ? std::move(prefetcher) : std::make_shared<Prefetcher>()),
       detail_(std::make_unique<DetailTiles>()) {
-    // The worker only posts: the source, and whoever listens, live on this thread. A post
-    // still queued when the source goes is dropped with it.
+    // The worker only leaves the file in arrived_ and wakes this thread: the source, and
+    // whoever listens, live here. The wake-up carries no data, so what crosses the threads
+    // passes through our own lock alone; one still queued when the source goes is dropped
+    // with it.
     prefetcher_->setOnDecoded([this](const std::filesystem::path& file) {
-        QMetaObject::invokeMethod(
-            this, [this, file] { emit pictureArrived(file); }, Qt::QueuedConnection);
+        bool wake = false;
+        {
+            std::lock_guard lock(arrivedMutex_);
+            wake = arrived_.empty();
+            arrived_.push_back(file);
+        }
+        if (wake)
+            QMetaObject::invokeMethod(this, &PictureSource::deliverArrived, Qt::QueuedConnection);
     });
     detail_->setOnArrived([this] {
-        QMetaObject::invokeMethod(
-            this, [this] { emit detailArrived(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, &PictureSource::detailArrived, Qt::QueuedConnection);
     });
+}
+
+void PictureSource::deliverArrived() {
+    std::vector<std::filesystem::path> arrived;
+    {
+        std::lock_guard lock(arrivedMutex_);
+        arrived.swap(arrived_);
+    }
+    for (const std::filesystem::path& file : arrived)
+        emit pictureArrived(file);
 }
 
 PictureSource::~PictureSource() {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -67,7 +68,12 @@ class PictureSource : public QObject {
     void detailArrived();
 
   private:
+    // Emits pictureArrived for each file the workers left, in order.
+    void deliverArrived();
+
     std::shared_ptr<Prefetcher> prefetcher_;
     std::unique_ptr<DetailTiles> detail_;
     std::filesystem::path lastShown_;  // the picture shown before the one coming
+    std::mutex arrivedMutex_;
+    std::vector<std::filesystem::path> arrived_;  // decoded on a worker, not yet told
 };
