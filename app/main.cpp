@@ -56,8 +56,12 @@ int main(int argc, char** argv) {
     options.prefetcher->awaitScreenArea();
     if (options.commandLinePath && !options.commandLinePath->empty()) {
         const std::filesystem::path first = scannedName(*options.commandLinePath);
-        if (!first.empty())
+        // The window will wait for it: it decodes with the whole budget, not the cap of the
+        // pictures decoded ahead.
+        if (!first.empty()) {
+            options.prefetcher->await(first);
             options.prefetcher->request({first});
+        }
     }
     QApplication app(argc, argv);
     QApplication::setStyle(
