@@ -269,7 +269,7 @@ bool adoptPicture(RenderState& state, PreparedPicture&& prepared, bool applyExif
     state.loadFailed = 0;
     state.pictureStamp = prepared.stamp;
     state.pictureTurns = prepared.turned ? quarterTurns(prepared.exifTurn) : 0;
-    const bool turns = prepared.exifTurn >= kRotateRight && prepared.exifTurn <= kRotateHalf;
+    const bool turns = turnsPicture(prepared.exifTurn);
     if (applyExifTurn && turns) {
         if (!prepared.turned) {
             state.resampled.invalidate();
@@ -313,7 +313,7 @@ int32_t renderPicture(const std::filesystem::path* file, RenderState& state, Ren
         rotation = kRotateNone;
     } else if (state.pending.active) {
         // The turn waits for the picture; the zoom is reset now, as the turn would do.
-        if (rotation >= kRotateRight && rotation <= kRotateHalf) {
+        if (turnsPicture(rotation)) {
             state.pending.turns = (state.pending.turns + quarterTurns(rotation)) & 3;
             zoomStep(state, {ZoomStep::Op::Turn, std::nullopt});
         }
@@ -321,7 +321,7 @@ int32_t renderPicture(const std::filesystem::path* file, RenderState& state, Ren
     }
     if (state.loadFailed != 0 || surface == nullptr)
         return -1;
-    if (rotation >= kRotateRight && rotation <= kRotateHalf) {
+    if (turnsPicture(rotation)) {
         state.resampled.invalidate();
         if (turnPicture(state.currentPicture, rotation))
             state.pictureTurns = (state.pictureTurns + quarterTurns(rotation)) & 3;
@@ -350,7 +350,7 @@ int32_t finishPendingReload(const std::filesystem::path* file, RenderState& stat
         return -1;
     PendingReload pending = std::move(state.pending);
     state.pending = {};
-    const bool exifTurns = prepared.exifTurn >= kRotateRight && prepared.exifTurn <= kRotateHalf;
+    const bool exifTurns = turnsPicture(prepared.exifTurn);
     const bool ok = adoptPicture(state, std::move(prepared), true);
     // The zoom as the reload and the steps after it would have left it, one after the other.
     if (pending.zoomSteps.size() < PendingReload::kMaxSteps) {

@@ -24,6 +24,11 @@ enum RotationCode : int32_t {
     kRotateHalf = 3,   // a half turn (comes only from the EXIF orientation)
 };
 
+// Whether a rotation code turns the picture at all (1 to 3); 0 and anything else leave it.
+constexpr bool turnsPicture(int32_t rotation) {
+    return rotation >= kRotateRight && rotation <= kRotateHalf;
+}
+
 // Turns picture by a rotation code: 1 a quarter turn clockwise, 2 a quarter turn
 // counter-clockwise, 3 a half turn. The pixels move unchanged and the alpha flag is kept, so
 // four quarter turns give back the original. Returns false and leaves the picture exactly as

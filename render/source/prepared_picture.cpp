@@ -29,7 +29,7 @@ PreparedPicture preparePicture(const std::filesystem::path& file, const FitAreaS
     }
     prepared.exifTurn =
         rotationFromExif(readExifFromBytes(bytes.span(), prepared.exifInfo), prepared.exifInfo);
-    if (turn && prepared.exifTurn >= kRotateRight && prepared.exifTurn <= kRotateHalf)
+    if (turn && turnsPicture(prepared.exifTurn))
         prepared.turned = turnPicture(prepared.picture, prepared.exifTurn);
     return prepared;
 }
@@ -38,7 +38,7 @@ QImage uprightPicture(const std::filesystem::path& file, FitArea area) {
     PreparedPicture prepared = preparePicture(file, fixedArea(area));
     if (prepared.status != DecodeStatus::Ok)
         return {};
-    const bool turns = prepared.exifTurn >= kRotateRight && prepared.exifTurn <= kRotateHalf;
+    const bool turns = turnsPicture(prepared.exifTurn);
     if (turns && !prepared.turned && !turnPicture(prepared.picture, prepared.exifTurn))
         return {};
     return prepared.picture.qimage();
