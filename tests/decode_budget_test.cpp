@@ -18,6 +18,7 @@
 #include <future>
 #include <map>
 #include <mutex>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -364,6 +365,76 @@ TEST(DecodeAhead, AwaitedPictureIsDecodedWhateverTheCacheHolds) {
     const std::optional<PreparedPicture> current = prefetcher.takeResult(middle);
     ASSERT_TRUE(current.has_value());
     EXPECT_EQ(current->status, DecodeStatus::Ok);
+}
+
+// The window's side of the source, as PictureSource drives the prefetcher: the current picture
+// is asked for with the one after it, then shown, and its neighbours wanted.
+struct Viewer {
+    Prefetcher& prefetcher;
+    std::vector<fs::path> list;
+    size_t index = 0;
+
+    // False when the current picture never arrived.
+    bool show(int direction) {
+        const size_t n = list.size();
+        const fs::path& current = list[index];
+        const fs::path& ahead = list[(index + n + direction) % n];
+        const fs::path& behind = list[(index + n - direction) % n];
+        if (!prefetcher.takeResult(current)) {
+            prefetcher.await(current);
+            prefetcher.request({current, ahead});
+            prefetcher.waitIdle();
+            if (!prefetcher.takeResult(current))
+                return false;
+        }
+        prefetcher.await({});
+        prefetcher.request({ahead, behind});
+        prefetcher.waitIdle();
+        return true;
+    }
+};
+
+// Over random folders, steps both ways, deletes, new folders and caps: the current picture is
+// always decoded and given to the window, and the pictures ahead never hold more than the cap.
+TEST(DecodeAhead, CurrentAlwaysArrivesAndAheadKeepsToTheCap) {
+    QTemporaryDir dir;
+    SizedPictures pictures(dir.path().toStdString());
+    std::mt19937 random(24);
+    int sequences = 0, steps = 0;
+    for (; sequences < 60; ++sequences) {
+        const size_t cap = (16 + random() % 112) * kKiB;
+        Prefetcher prefetcher(cap, pictures.prepare());
+        Viewer viewer{prefetcher, {}, 0};
+        for (int step = 0; step < 40; ++step, ++steps) {
+            const unsigned kind = random() % 10;
+            if (viewer.list.empty() || kind == 0) {  // a new folder, as a drop opens one
+                prefetcher.clear();
+                viewer.list.clear();
+                const size_t count = 1 + random() % 6;
+                for (size_t i = 0; i < count; ++i) {
+                    const size_t bytes = (4 + random() % (2 * cap / kKiB)) * kKiB;
+                    viewer.list.push_back(pictures.add(std::to_string(sequences) + "-" +
+                                                           std::to_string(step) + "-" +
+                                                           std::to_string(i) + ".png",
+                                                       bytes));
+                }
+                viewer.index = random() % count;
+            } else if (kind == 1 && viewer.list.size() > 1) {  // the current one deleted
+                prefetcher.forget(viewer.list[viewer.index]);
+                viewer.list.erase(viewer.list.begin() + static_cast<ptrdiff_t>(viewer.index));
+                viewer.index %= viewer.list.size();
+            } else {
+                const int direction = kind % 2 ? 1 : -1;
+                viewer.index = (viewer.index + viewer.list.size() + direction) % viewer.list.size();
+            }
+            ASSERT_TRUE(viewer.show(kind % 2 ? 1 : -1))
+                << "sequence " << sequences << " step " << step << ": the picture never came";
+            ASSERT_LE(prefetcher.aheadBytes(), cap) << "sequence " << sequences;
+            ASSERT_LE(prefetcher.cachedCount(), Prefetcher::kMaxPictures);
+        }
+    }
+    RecordProperty("sequences", sequences);
+    RecordProperty("steps", steps);
 }
 
 }  // namespace

@@ -133,6 +133,9 @@ bool Prefetcher::awaitedQueued() const {
 
 void Prefetcher::request(std::vector<std::filesystem::path> files, int32_t surfaceWidth,
                          int32_t surfaceHeight) {
+    // A file wanted twice (a folder of one) is decoded once.
+    for (auto at = files.begin(); at != files.end(); ++at)
+        files.erase(std::remove(std::next(at), files.end(), *at), files.end());
     if (files.size() > kMaxPictures)
         files.resize(kMaxPictures);
     {
@@ -141,6 +144,7 @@ void Prefetcher::request(std::vector<std::filesystem::path> files, int32_t surfa
         surfaceWidth_ = surfaceWidth;
         surfaceHeight_ = surfaceHeight;
         std::erase_if(cache_, [&](const PreparedPicture& p) { return !wanted(p.file); });
+        trim();
         std::erase_if(failed_, [&](const PreparedPicture& p) { return !wanted(p.file); });
         std::erase_if(deferred_, [&](const std::filesystem::path& f) { return !wanted(f); });
         for (InFlight& d : decoding_) {
@@ -207,6 +211,7 @@ void Prefetcher::await(const std::filesystem::path& file) {
     {
         std::lock_guard lock(mutex_);
         awaited_ = file;
+        trim();  // a picture no longer awaited is one ahead, under the cap
     }
     wake_.notify_all();
 }
@@ -288,6 +293,11 @@ void Prefetcher::waitIdle() {
     });
 }
 
+size_t Prefetcher::aheadBytes() const {
+    std::lock_guard lock(mutex_);
+    return cachedBytes();
+}
+
 size_t Prefetcher::cachedCount() const {
     std::lock_guard lock(mutex_);
     return cache_.size();
@@ -309,15 +319,26 @@ void Prefetcher::keep(PreparedPicture&& prepared, bool ahead) {
     }
     if (prepared.bytes() > capBytes_ && prepared.file != awaited_)
         return;
-    // The cache stays under its cap by giving up the least wanted picture.
     cache_.push_back(std::move(prepared));
-    std::sort(cache_.begin(), cache_.end(),
-              [&](const PreparedPicture& a, const PreparedPicture& b) {
-                  return std::find(wanted_.begin(), wanted_.end(), a.file) <
-                         std::find(wanted_.begin(), wanted_.end(), b.file);
-              });
-    while (cache_.size() > kMaxPictures || cachedBytes() > capBytes_)
-        cache_.pop_back();
+    trim();
+}
+
+// The cache keeps to its count and cap by giving up the least wanted pictures ahead; the
+// awaited one stays whatever its size.
+void Prefetcher::trim() {
+    std::stable_sort(cache_.begin(), cache_.end(),
+                     [&](const PreparedPicture& a, const PreparedPicture& b) {
+                         return std::find(wanted_.begin(), wanted_.end(), a.file) <
+                                std::find(wanted_.begin(), wanted_.end(), b.file);
+                     });
+    while (cache_.size() > kMaxPictures || cachedBytes() > capBytes_) {
+        const auto victim =
+            std::find_if(cache_.rbegin(), cache_.rend(),
+                         [&](const PreparedPicture& p) { return p.file != awaited_; });
+        if (victim == cache_.rend())
+            return;
+        cache_.erase(std::next(victim).base());
+    }
 }
 
 // A cached picture fitted for another surface than the window's now (the window was

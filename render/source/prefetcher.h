@@ -87,8 +87,9 @@ class Prefetcher {
 
     // Blocks until the queue is empty and nothing is being decoded (tests, benchmarks).
     void waitIdle();
-    // How many pictures the cache holds now.
+    // How many pictures the cache holds now, and their bytes but for the awaited one's.
     size_t cachedCount() const;
+    size_t aheadBytes() const;
 
     // An eighth of the largest picture the viewer holds, at least 64 MiB and at most
     // 160 MiB: one 24-megapixel photo, or two of screen size.
@@ -120,6 +121,7 @@ class Prefetcher {
     bool roomForAnother() const;
     bool awaitedQueued() const;
     void keep(PreparedPicture&& prepared, bool ahead);
+    void trim();
     std::vector<PreparedPicture>::iterator staleFit();
     void work(PreparedPicture&& prepared, std::unique_lock<std::mutex>& lock, bool firstWorker);
 
