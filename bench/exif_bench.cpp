@@ -14,6 +14,8 @@
 
 namespace {
 
+using namespace std::string_literals;
+
 using Bytes = std::vector<uint8_t>;
 
 struct LittleEndianBlock {
@@ -94,13 +96,14 @@ Bytes cameraHead() {
     };
     put32(exifPointer, exifIfd);
     put32(nextLink, thumbIfd);
-    const std::string texts = "SomeCamera Inc.\0Model X-1000 Mark II\0\0\0\0";
+    // The literals keep their NULs: the make and the model are two texts of one block.
+    const std::string texts = "SomeCamera Inc.\0Model X-1000 Mark II\0\0\0\0"s;
     std::copy(texts.begin(), texts.end(), t.bytes.begin() + kData);
     put32(kData + 40, 72);
     put32(kData + 44, 1);
     const std::string date = "2023:06:01 12:00:00";
     std::copy(date.begin(), date.end(), t.bytes.begin() + kData + 48);
-    const std::string comment = "ASCII\0\0\0A comment written by the camera owner";
+    const std::string comment = "ASCII\0\0\0A comment written by the camera owner"s;
     std::copy(comment.begin(), comment.end(), t.bytes.begin() + kData + 128);
     for (size_t i = kThumb; i < kBlockSize; ++i) {
         t.bytes[i] = static_cast<uint8_t>(i * 31);
@@ -116,7 +119,8 @@ Bytes cameraHead() {
                                 0x0C, 3,    1,    0,    2, 0x11, 3,    0x11, 0,    0x3F, 0};
     tail.insert(tail.end(), frameAndScan.begin(), frameAndScan.end());
     head.insert(head.end(), tail.begin(), tail.end());
-    head.resize(head.size() + 256 * 1024, 0x55);  // compressed data the reader must not touch
+    head.resize(head.size() + size_t{256} * 1024,
+                0x55);  // compressed data the reader must not touch
     return head;
 }
 

@@ -65,7 +65,7 @@ const MappedFile& bigJpeg() {
 std::filesystem::path photoPath() {
     if (const char* path = std::getenv("QUILLMERE_PHOTO_JPEG"))
         return path;
-    const std::filesystem::path path = "/tmp/quillmere-bench-6000x4000.jpg";
+    std::filesystem::path path = "/tmp/quillmere-bench-6000x4000.jpg";
     if (std::filesystem::exists(path))
         return path;
     QImage image(6000, 4000, QImage::Format_RGB32);

@@ -29,7 +29,7 @@ namespace {
 // file compresses like a photo (about 1.5 bits a pixel at quality 90).
 const std::filesystem::path& benchJpeg() {
     static const std::filesystem::path file = [] {
-        const std::filesystem::path path = "/tmp/quillmere-bench-6000x4000.jpg";
+        std::filesystem::path path = "/tmp/quillmere-bench-6000x4000.jpg";
         if (std::filesystem::exists(path))
             return path;
         QImage image(6000, 4000, QImage::Format_RGB32);

@@ -7,7 +7,7 @@ packages=(
     qt6-base-dev qt6-image-formats-plugins libqt6svg6 qt6-wayland
     libopenjp2-7-dev libturbojpeg0-dev libjpeg62-turbo-dev libdeflate-dev zlib1g-dev libtiff-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
-    clang libclang-rt-14-dev
+    clang libclang-rt-14-dev clang-format clang-tidy
     xvfb xauth weston openbox wmctrl xdotool x11-utils x11-xserver-utils libopenjp2-tools
     desktop-file-utils appstream man-db dpkg-dev file
 )

@@ -68,7 +68,7 @@ QByteArray encode(const QImage& image, const char* format, int quality = -1) {
 
 // The holder's bytes are blue, green, red, alpha; read them as such, not through QImage.
 QRgb pixelAt(const Image& image, int x, int y) {
-    const uint8_t* p = image.row(y) + 4 * x;
+    const uint8_t* p = image.row(y) + ptrdiff_t{4} * x;
     return qRgba(p[2], p[1], p[0], p[3]);
 }
 

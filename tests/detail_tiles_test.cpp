@@ -42,7 +42,7 @@ TEST(DetailTiles, RectanglesTurnWithThePictureAndBack) {
 // A 1000 x 700 lossless JPEG 2000 of four resolution levels: its regions are exact.
 std::filesystem::path writeDetailedJpeg2000(const QTemporaryDir& dir, const char* name) {
     const Bytes bytes = encode({name, 1000, 700, 0, 0, 1, 4, 0, 0});
-    const std::filesystem::path file = dir.filePath(name).toStdString();
+    std::filesystem::path file = dir.filePath(name).toStdString();
     std::ofstream(file, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()),
                static_cast<std::streamsize>(bytes.size()));
@@ -73,7 +73,7 @@ TEST_P(ZoomedView, FromRegionsEqualsTheWholePicture) {
     for (const View& view : views) {
         RenderState whole, tiled;
         FakeSurface wholeSurface(240, 160), tiledSurface(240, 160);
-        DetailTiles tiles(300 * 1024);
+        DetailTiles tiles(size_t{300} * 1024);
         ASSERT_EQ(renderPicture(currentPath(list), whole, &wholeSurface, 0, 0), 0);
         Image::setMaxPictureBytesForTests(overBudget ? 1 << 20 : 0);
         ASSERT_EQ(renderPicture(currentPath(list), tiled, &tiledSurface, 0, 0, {}, &tiles), 0);

@@ -98,7 +98,8 @@ QByteArray rawRows(const Png& p) {
         const bool keyed = !p.trns.isEmpty() && p.colourType != 3 && p.depth >= 8;
         for (int x = 0; keyed && y % 5 == 0 && x < p.width; x += 4) {
             for (int c = 0; c < channelsOf(p.colourType); ++c) {
-                const qsizetype at = y * (stride + 1) + 1 + x * bits / 8 + c * p.depth / 8;
+                const qsizetype at =
+                    qsizetype{y} * (stride + 1) + 1 + x * bits / 8 + c * p.depth / 8;
                 if (p.depth == 16)
                     rows[at] = p.trns[2 * c];
                 rows[at + p.depth / 8 - 1] = p.trns[2 * c + 1];
@@ -243,7 +244,7 @@ QByteArray libtiffWritten(const Tiff& t) {
     const uint16_t extra = EXTRASAMPLE_UNASSALPHA;
     if (t.samples % 2 == 0)
         TIFFSetField(tiff, TIFFTAG_EXTRASAMPLES, 1, &extra);
-    std::vector<uint16_t> map(3 * 256);  // entries that are not multiples of 257
+    std::vector<uint16_t> map(size_t{3} * 256);  // entries that are not multiples of 257
     for (size_t i = 0; i < map.size(); ++i)
         map[i] = uint16_t(i * 7919);
     if (t.palette)

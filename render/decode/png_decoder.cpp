@@ -591,7 +591,7 @@ std::optional<DecodeStatus> decode(std::span<const uint8_t> data, Image& out,
         [](void* pixels) { std::free(pixels); }, buffer.get());
     if (image.isNull())
         return DecodeStatus::OutOfMemory;
-    buffer.release();
+    static_cast<void>(buffer.release());  // the picture frees it now
     return out.adopt(std::move(image)) ? DecodeStatus::Ok : DecodeStatus::Failed;
 }
 
