@@ -236,6 +236,7 @@ TEST_F(InputMapTest, MenuCommandsReachTheirOperations) {
             }
             ADD_FAILURE() << text.toStdString();
         });
+        fixture.waitIdle();  // a step's picture comes from a worker
     };
     choose("Next  ( Right )");
     EXPECT_EQ(fixture.title(), "Quillmere - b.bmp");

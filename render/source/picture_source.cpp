@@ -1,38 +1,52 @@
 #include "render/source/picture_source.h"
 
-#include <QMetaObject>
+#include <QCoreApplication>
+#include <QEvent>
 
 PictureSource::PictureSource(std::shared_ptr<Prefetcher> prefetcher, QObject* parent)
     : QObject(parent),
       prefetcher_(prefetcher ? std::move(prefetcher) : std::make_shared<Prefetcher>()),
       detail_(std::make_unique<DetailTiles>()) {
-    // The worker only leaves the file in arrived_ and wakes this thread: the source, and
-    // whoever listens, live here. The wake-up carries no data, so what crosses the threads
-    // passes through our own lock alone; one still queued when the source goes is dropped
-    // with it.
     prefetcher_->setOnDecoded([this](const std::filesystem::path& file) {
-        bool wake = false;
-        {
-            std::lock_guard lock(arrivedMutex_);
-            wake = arrived_.empty();
-            arrived_.push_back(file);
-        }
-        if (wake)
-            QMetaObject::invokeMethod(this, &PictureSource::deliverArrived, Qt::QueuedConnection);
+        wake([&](Pending& pending) { pending.arrived.push_back(file); });
     });
-    detail_->setOnArrived([this] {
-        QMetaObject::invokeMethod(this, &PictureSource::detailArrived, Qt::QueuedConnection);
-    });
+    detail_->setOnArrived([this] { wake([](Pending& pending) { pending.detail = true; }); });
 }
 
-void PictureSource::deliverArrived() {
-    std::vector<std::filesystem::path> arrived;
-    {
-        std::lock_guard lock(arrivedMutex_);
-        arrived.swap(arrived_);
+namespace {
+
+const QEvent::Type kWakeUp = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+}  // namespace
+
+// Workers leave what they have for this thread in pending_, under our own lock, and wake it
+// with an event that carries nothing: the source, and whoever listens, live here. Only the
+// first of several waiting wakes it; an event still queued when the source goes is dropped
+// with it. The event is made and posted under the lock, which event() takes before it looks at
+// an event, so the hand-off is ordered by a lock the thread sanitizer sees (it sees none of
+// Qt's).
+void PictureSource::wake(const std::function<void(Pending&)>& leave) {
+    std::lock_guard lock(pendingMutex_);
+    const bool first = pending_.arrived.empty() && !pending_.detail;
+    leave(pending_);
+    if (first)
+        QCoreApplication::postEvent(this, new QEvent(kWakeUp));
+}
+
+bool PictureSource::event(QEvent* event) {
+    std::unique_lock lock(pendingMutex_);
+    if (event->type() != kWakeUp) {
+        lock.unlock();
+        return QObject::event(event);
     }
-    for (const std::filesystem::path& file : arrived)
+    Pending pending;
+    std::swap(pending, pending_);
+    lock.unlock();
+    for (const std::filesystem::path& file : pending.arrived)
         emit pictureArrived(file);
+    if (pending.detail)
+        emit detailArrived();
+    return true;
 }
 
 PictureSource::~PictureSource() {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -67,13 +68,21 @@ class PictureSource : public QObject {
     void pictureArrived(const std::filesystem::path& file);
     void detailArrived();
 
+  protected:
+    bool event(QEvent* event) override;
+
   private:
-    // Emits pictureArrived for each file the workers left, in order.
-    void deliverArrived();
+    // What the workers have left for the window's thread since it last looked.
+    struct Pending {
+        std::vector<std::filesystem::path> arrived;  // decoded, in order
+        bool detail = false;                         // tiles came
+    };
+    // Leaves something in pending_ and wakes the window's thread unless it is woken already.
+    void wake(const std::function<void(Pending&)>& leave);
 
     std::shared_ptr<Prefetcher> prefetcher_;
     std::unique_ptr<DetailTiles> detail_;
     std::filesystem::path lastShown_;  // the picture shown before the one coming
-    std::mutex arrivedMutex_;
-    std::vector<std::filesystem::path> arrived_;  // decoded on a worker, not yet told
+    std::mutex pendingMutex_;
+    Pending pending_;
 };
