@@ -40,6 +40,36 @@ TEST(InputMap, KeysRunTheirCommandsWhateverTheModifiers) {
     EXPECT_EQ(unbound.command, ID_NONE);
 }
 
+struct ModifiedKeyCase {
+    int key;
+    Qt::KeyboardModifiers modifiers;
+    CommandId command;
+    bool stopsSlideshow;
+};
+
+// Alt belongs to the window manager, AltGr is a key of the layout like Shift.
+const ModifiedKeyCase kModifiedKeys[] = {
+    {Qt::Key_F, Qt::AltModifier, ID_NONE, false},
+    {Qt::Key_Delete, Qt::AltModifier | Qt::ShiftModifier, ID_NONE, false},
+    {Qt::Key_Left, Qt::AltModifier, ID_NONE, false},
+    {Qt::Key_Alt, Qt::NoModifier, ID_NONE, false},
+    {Qt::Key_Alt, Qt::AltModifier, ID_NONE, false},
+    {Qt::Key_F, Qt::ShiftModifier, ID_FULL_SCREEN_TOGGLE, true},
+    {Qt::Key_Delete, Qt::ControlModifier, ID_DELETE, true},
+    {Qt::Key_Left, Qt::GroupSwitchModifier, ID_PREVIOUS, true},
+};
+
+class ModifiedKeyTest : public ::testing::TestWithParam<ModifiedKeyCase> {};
+
+TEST_P(ModifiedKeyTest, OnlyAltTakesTheKeyAway) {
+    const ModifiedKeyCase& c = GetParam();
+    const InputDecision decision = decideInput(key(c.key, c.modifiers), {});
+    EXPECT_EQ(decision.command, c.command);
+    EXPECT_EQ(decision.stopSlideshow, c.stopsSlideshow);
+}
+
+INSTANTIATE_TEST_SUITE_P(Keys, ModifiedKeyTest, ::testing::ValuesIn(kModifiedKeys));
+
 TEST(InputMap, TheLeftButtonDragsAndToggles) {
     const InputDecision press = decideInput(button(Input::Kind::ButtonPress), {});
     EXPECT_EQ(press.zoom, ZoomStep::Op::BeginDrag);
