@@ -228,14 +228,15 @@ void ViewerWindow::stopSlideshow() {
 }
 
 void ViewerWindow::deleteCurrentPicture() {
-    const std::filesystem::path* path = currentPath(viewer.list);
-    if (!path)
+    const std::filesystem::path* current = currentPath(viewer.list);
+    if (!current)
         return;
-    if (!confirmDeletion(this))
+    // The box runs events (a drop, a held step) that may change the list: what is deleted is
+    // the file the box asked about, looked up again, and only while the list still holds it.
+    const std::filesystem::path file = *current;
+    if (!confirmDeletion(this) || !deletePicture(viewer.list, file))
         return;
-    view_->source().forget(*path);
-    removePictureFile(*path);
-    removeCurrentEntry(viewer.list);
+    view_->source().forget(file);
     updateTitle();
     reloadCurrent();
 }
