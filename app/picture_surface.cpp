@@ -1,5 +1,7 @@
 #include "app/picture_surface.h"
 
+#include "app/dpi.h"
+
 #include <QBackingStore>
 #include <QCursor>
 #include <QGuiApplication>
@@ -51,6 +53,16 @@ QImage* PictureSurface::surfacePixels() {
         pixels_ = std::move(fresh);
     }
     return &pixels_;
+}
+
+void PictureSurface::layOutOver(const QRect& client) {
+    const QRect area(QPoint(UnscaleX(client.left()), UnscaleY(client.top())),
+                     QPoint(UnscaleX(client.right() + 1) - 1, UnscaleY(client.bottom() + 1) - 1));
+    setGeometry(ScaleX(area.left()), ScaleY(area.top()), ScaleX(area.width()),
+                ScaleY(area.height()));
+    // Laid out from within the surface's first paint, the whole surface is being painted.
+    if (!painting_)
+        update();
 }
 
 void PictureSurface::present() {

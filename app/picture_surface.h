@@ -30,6 +30,10 @@ class PictureSurface : public QWidget, public RenderTarget {
     // (the image is then drawn at the top-left, the rest in the fill level).
     QSize deviceSize() const { return deviceSize_; }
 
+    // Lays the surface over the window's client area as the dialog template lays it out: in
+    // 96-DPI pixels, scaled to the screen's.
+    void layOutOver(const QRect& client);
+
     // Called at the start of the surface's first paint, before it copies its pixels, so the
     // window can lay out and draw the first picture then.
     void setFirstPaintHook(std::function<void()> hook) { firstPaintHook_ = std::move(hook); }

@@ -19,7 +19,6 @@
 #include "app/step_hold.h"
 #include "app/viewer_state.h"
 #include "app/window_input.h"
-#include "app/window_placement.h"
 #include "catalogue/picture_list.h"
 #include "commands/input_map.h"
 #include "commands/shell_actions.h"
@@ -122,7 +121,7 @@ void ViewerWindow::onFirstPaint() {
     firstPaintDone_ = 1;
     // By now the window system has framed the window: its frame goes where it was asked to.
     placement_->settle();
-    layoutPictureControl(rect());
+    surface_->layOutOver(rect());
     // A decode about to end is better waited for than painted over: the paint would write
     // the window's fresh buffer with the background, and the picture would need a render and
     // a copy of its own a few milliseconds later. A long decode shows the background first.
@@ -136,20 +135,6 @@ void ViewerWindow::onFirstPaint() {
     // follows the first paint instead of holding it up.
     QTimer::singleShot(0, this,
                        [this] { setWindowIcon(QIcon(QString::fromUtf8(product::kIconResource))); });
-}
-
-// Lays the picture control over the client area as the dialog template lays it out: in
-// 96-DPI pixels, scaled to the screen's.
-void ViewerWindow::layoutPictureControl(const QRect& client) {
-    if (!surface_)
-        return;
-    const QRect area(QPoint(UnscaleX(client.left()), UnscaleY(client.top())),
-                     QPoint(UnscaleX(client.right() + 1) - 1, UnscaleY(client.bottom() + 1) - 1));
-    surface_->setGeometry(ScaleX(area.left()), ScaleY(area.top()), ScaleX(area.width()),
-                          ScaleY(area.height()));
-    // Laid out from within the surface's first paint, the whole surface is being painted.
-    if (!surface_->isPainting())
-        surface_->update();
 }
 
 Prefetcher& ViewerWindow::prefetcher() const {
@@ -294,11 +279,7 @@ void ViewerWindow::runCommand(CommandId command) {
 // system, which may pass through a normal state on its way to maximised; the settings record
 // their own rectangle.
 bool ViewerWindow::noteNormalPlacement() {
-    if (!firstPaintDone_ || viewer.window.isFullScreen ||
-        (windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen)))
-        return false;
-    viewer.window.normalWindowRect = placement_->frameRect();
-    return true;
+    return firstPaintDone_ && placement_->noteNormal(viewer.window);
 }
 
 bool ViewerWindow::eventFilter(QObject* watched, QEvent* event) {
@@ -333,16 +314,13 @@ void ViewerWindow::handleInput(QEvent* event) {
 
 // A touchpad pinch zooms in the wheel's steps about the point between the fingers.
 void ViewerWindow::pinch(QNativeGestureEvent* gesture) {
-    if (gesture->gestureType() == Qt::BeginNativeGesture ||
-        gesture->gestureType() == Qt::EndNativeGesture)
-        pinchScale_ = 0.0;
-    if (gesture->gestureType() != Qt::ZoomNativeGesture)
+    const std::optional<PinchZoom> zoom = pinchZoomOf(*gesture, pinchScale_);
+    if (!zoom)
         return;
     stopSlideshow();
-    const QPoint centre = surface_->devicePos(gesture->globalPosition());
-    const int steps = pinchSteps(pinchScale_, gesture->value());
-    for (int i = 0; i < std::abs(steps); ++i)
-        zoomBy(steps > 0 ? ZoomStep::Op::In : ZoomStep::Op::Out, CursorPos{centre.x(), centre.y()});
+    const QPoint at = surface_->devicePos(zoom->at);
+    for (int i = 0; i < std::abs(zoom->steps); ++i)
+        zoomBy(zoom->steps > 0 ? ZoomStep::Op::In : ZoomStep::Op::Out, CursorPos{at.x(), at.y()});
 }
 
 void ViewerWindow::changeEvent(QEvent* event) {
@@ -366,7 +344,7 @@ void ViewerWindow::resizeEvent(QResizeEvent* event) {
         surface_->setGeometry(rect());
         return;
     }
-    layoutPictureControl(rect());
+    surface_->layOutOver(rect());
     zoomStep(viewer.render, {ZoomStep::Op::Reset, std::nullopt});
     redraw();
     view_->surfaceResized();

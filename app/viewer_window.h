@@ -80,7 +80,6 @@ class ViewerWindow : public QDialog {
   private:
     void OnInitDialog();
     void onFirstPaint();
-    void layoutPictureControl(const QRect& client);
     void loadSettings();
     void handleInput(QEvent* event);
     void pinch(QNativeGestureEvent* gesture);

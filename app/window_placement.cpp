@@ -163,6 +163,14 @@ void WindowPlacement::settle() {
     placed_.reset();
 }
 
+bool WindowPlacement::noteNormal(WindowState& state) const {
+    if (state.isFullScreen || (window_.windowState() &
+                               (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen)))
+        return false;
+    state.normalWindowRect = frameRect();
+    return true;
+}
+
 void WindowPlacement::toggleFullScreen(WindowState& state) {
     if (state.isFullScreen) {
         fullScreenWaits_ = false;

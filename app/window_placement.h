@@ -39,6 +39,10 @@ class WindowPlacement {
     void settle();
     bool settling() const { return placed_.has_value(); }
 
+    // Keeps the frame of a window in its normal placement (neither minimised, maximised nor
+    // full screen) as the state's normal rectangle; returns whether it is in one.
+    bool noteNormal(WindowState& state) const;
+
     // Full screen covers the primary screen; leaving it gives the client area back exactly,
     // its frame around it where it was. Keeps the state's record of the mode.
     void toggleFullScreen(WindowState& state);
