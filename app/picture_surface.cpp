@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -63,6 +64,15 @@ void PictureSurface::layOutOver(const QRect& client) {
     // Laid out from within the surface's first paint, the whole surface is being painted.
     if (!painting_)
         update();
+}
+
+void PictureSurface::runFirstPaintAfter(int ms) {
+    if (std::exchange(fallbackStarted_, true))
+        return;
+    QTimer::singleShot(ms, this, [this] {
+        if (std::function<void()> hook = std::exchange(firstPaintHook_, nullptr))
+            hook();
+    });
 }
 
 void PictureSurface::present() {

@@ -37,8 +37,6 @@ constexpr int kMinimumWidth = 768;
 constexpr int kMinimumHeight = 536;
 // A picture is printed from the deepest level that holds this: about 340 dots an inch on A4.
 constexpr FitArea kPrintArea{4096, 4096};
-// How long after the show the first paint runs without waiting for the window to be exposed.
-constexpr int kFirstPaintFallbackMs = 400;
 // How long the first paint waits for the picture still decoding: a screen-sized JPEG's decode
 // ends within it when it started with the process; a larger picture shows the background first.
 constexpr int kFirstPictureWaitMs = 15;
@@ -109,10 +107,7 @@ void ViewerWindow::showEvent(QShowEvent* event) {
     // window system has placed the window (a maximise included), so the picture is fitted
     // once, to the size the user sees. A window that gets no paint (started minimised, or a
     // window system that never exposes it) still has its first paint a little later.
-    if (!firstPaintQueued_) {
-        firstPaintQueued_ = true;
-        QTimer::singleShot(kFirstPaintFallbackMs, this, &ViewerWindow::onFirstPaint);
-    }
+    surface_->runFirstPaintAfter(PictureSurface::kFirstPaintFallbackMs);
 }
 
 void ViewerWindow::onFirstPaint() {

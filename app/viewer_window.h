@@ -99,5 +99,4 @@ class ViewerWindow : public QDialog {
     std::unique_ptr<WindowPlacement> placement_;
     double pinchScale_ = 0.0;  // scale pinched since the last zoom step
     int firstPaintDone_ = 0;
-    bool firstPaintQueued_ = false;
 };
