@@ -153,6 +153,11 @@ void ViewerWindow::updatePointer() {
                      viewer.window.isFullScreen || viewer.window.slideshowRunning);
 }
 
+void ViewerWindow::refit() {
+    zoomStep(viewer.render, {ZoomStep::Op::Reset, std::nullopt});
+    redraw();
+}
+
 void ViewerWindow::zoomBy(ZoomStep::Op op, std::optional<CursorPos> at) {
     zoomStep(viewer.render, {op, at});
     redraw();
@@ -180,11 +185,10 @@ int ViewerWindow::step(int travel) {
 }
 
 void ViewerWindow::toggleFullScreen() {
-    zoomStep(viewer.render, {ZoomStep::Op::Reset, std::nullopt});
     placement_->toggleFullScreen(viewer.window);
     viewer.render.backgroundLevel = viewer.window.isFullScreen ? kBackgroundBlack : kBackgroundGrey;
     updatePointer();
-    redraw();
+    refit();
 }
 
 void ViewerWindow::startSlideshow() {
@@ -322,9 +326,14 @@ void ViewerWindow::changeEvent(QEvent* event) {
     QDialog::changeEvent(event);
     if (event->type() != QEvent::WindowStateChange)
         return;
-    // Minimising changes no widget size here, but it is a size change all the same.
-    if (isMinimized())
+    // Minimising and restoring change no widget size here, but they are size changes all the
+    // same: the show stops and the picture is fitted anew.
+    const auto* change = static_cast<QWindowStateChangeEvent*>(event);
+    if ((change->oldState() ^ windowState()) & Qt::WindowMinimized) {
         stopSlideshow();
+        if (firstPaintDone_)
+            refit();
+    }
     // The restored geometry comes after the change of state.
     if (placement_->settling() && firstPaintDone_)
         QTimer::singleShot(0, this, [this] { placement_->settle(); });
@@ -340,8 +349,7 @@ void ViewerWindow::resizeEvent(QResizeEvent* event) {
         return;
     }
     surface_->layOutOver(rect());
-    zoomStep(viewer.render, {ZoomStep::Op::Reset, std::nullopt});
-    redraw();
+    refit();
     view_->surfaceResized();
 }
 

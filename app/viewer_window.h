@@ -88,6 +88,8 @@ class ViewerWindow : public QDialog {
     int reloadCurrent();
     void redraw();
     void updateTitle();
+    // Back to the fit, drawn: the window's size changed.
+    void refit();
     void zoomBy(ZoomStep::Op op, std::optional<CursorPos> at);
     void updatePointer();
 

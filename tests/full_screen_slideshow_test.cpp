@@ -88,6 +88,18 @@ TEST_F(FullScreenTest, TheBackgroundToggleWorksInFullScreenAndEscOutsideDoesNoth
     EXPECT_EQ(viewer.render.backgroundLevel, 0);
 }
 
+TEST_F(FullScreenTest, MinimisingAndRestoringFitThePictureAgain) {
+    fixture.press(Qt::Key_Up);
+    ASSERT_NE(viewer.render.zoom.zoomFactor, 1.0f);
+    fixture.window->setWindowState(Qt::WindowMinimized);
+    settle();
+    EXPECT_EQ(viewer.render.zoom.zoomFactor, 1.0f);
+    fixture.press(Qt::Key_Up);
+    fixture.window->setWindowState(Qt::WindowNoState);
+    settle();
+    EXPECT_EQ(viewer.render.zoom.zoomFactor, 1.0f);
+}
+
 class SlideshowTest : public FullScreenTest {
   protected:
     void SetUp() override {
