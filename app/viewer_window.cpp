@@ -19,6 +19,7 @@
 #include "app/step_hold.h"
 #include "app/viewer_state.h"
 #include "app/window_input.h"
+#include "app/window_title.h"
 #include "catalogue/picture_list.h"
 #include "commands/input_map.h"
 #include "commands/shell_actions.h"
@@ -40,9 +41,6 @@ constexpr FitArea kPrintArea{4096, 4096};
 // How long the first paint waits for the picture still decoding: a screen-sized JPEG's decode
 // ends within it when it started with the process; a larger picture shows the background first.
 constexpr int kFirstPictureWaitMs = 15;
-
-constexpr char kTitlePrefix[] = "Quillmere - ";
-constexpr char kSlideshowTitle[] = "Quillmere - Running Slideshow";
 
 }  // namespace
 
@@ -167,8 +165,7 @@ void ViewerWindow::zoomBy(ZoomStep::Op op, std::optional<CursorPos> at) {
 void ViewerWindow::updateTitle() {
     const std::filesystem::path* path = currentPath(viewer.list);
     if (!viewer.window.slideshowRunning && path)
-        setWindowTitle(QString::fromUtf8(kTitlePrefix) +
-                       QString::fromStdString(titleFileName(*path)));
+        setWindowTitle(pictureTitle(*path));
 }
 
 int ViewerWindow::step(int travel) {
@@ -197,7 +194,7 @@ void ViewerWindow::startSlideshow() {
     viewer.window.slideshowRunning = 1;
     slideshow_->start();
     updatePointer();
-    setWindowTitle(QString::fromUtf8(kSlideshowTitle));
+    setWindowTitle(slideshowTitle());
 }
 
 void ViewerWindow::stopSlideshow() {

@@ -3,6 +3,7 @@
 #include <QDialogButtonBox>
 #include <QPushButton>
 #include <QTest>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -74,6 +75,13 @@ TEST_F(ViewerWindowTest, TheFirstPaintAfterTheFallbackKeepsThePicture) {
     settle();
     const QPoint centre = surface->rect().center();
     EXPECT_EQ(fixture.pixel(centre.x(), centre.y()), QColor(Qt::red));
+}
+
+// Qt takes "[*]" in a title for its unsaved-changes marker.
+TEST_F(ViewerWindowTest, AMarkerInTheFileNameIsShownAsWritten) {
+    writePicture(pictures / "draft[*].png", 8, 6, Qt::red);
+    fixture.open(pictures / "draft[*].png");
+    EXPECT_EQ(fixture.window->windowHandle()->title(), "Quillmere - draft[*].png");
 }
 
 TEST_F(ViewerWindowTest, NextAndPreviousWrapAroundAndResetTheZoom) {
