@@ -162,10 +162,13 @@ void ViewerWindow::zoomBy(ZoomStep::Op op, std::optional<CursorPos> at) {
 }
 
 // The title names the current picture, except while the slideshow's title stands.
-void ViewerWindow::updateTitle() {
-    const std::filesystem::path* path = currentPath(viewer.list);
-    if (!viewer.window.slideshowRunning && path)
+void ViewerWindow::updateTitle(bool emptyListToo) {
+    if (viewer.window.slideshowRunning)
+        return;
+    if (const std::filesystem::path* path = currentPath(viewer.list))
         setWindowTitle(pictureTitle(*path));
+    else if (emptyListToo)
+        setWindowTitle(QString::fromUtf8(product::kName));
 }
 
 int ViewerWindow::step(int travel) {
@@ -205,7 +208,8 @@ void ViewerWindow::stopSlideshow() {
     viewer.window.slideshowRunning = 0;
     slideshow_->stop();
     updatePointer();
-    updateTitle();
+    // A list a drop emptied meanwhile gets the title the drop would have given it.
+    updateTitle(true);
 }
 
 void ViewerWindow::deleteCurrentPicture() {
@@ -230,9 +234,7 @@ void ViewerWindow::openDroppedFile(const std::filesystem::path& file) {
     if (currentPath(viewer.list) == nullptr)
         viewer.list.currentIndex = 0;
     viewer.render.zoom.zoomFactor = 1.0f;
-    if (!viewer.window.slideshowRunning && viewer.list.pictureList.empty())
-        setWindowTitle(QString::fromUtf8(product::kName));
-    updateTitle();
+    updateTitle(true);
     reloadCurrent();
 }
 

@@ -87,7 +87,8 @@ class ViewerWindow : public QDialog {
     int step(int travel);
     int reloadCurrent();
     void redraw();
-    void updateTitle();
+    // The title for the current picture; with emptyListToo an empty list gets the product's.
+    void updateTitle(bool emptyListToo = false);
     // Back to the fit, drawn: the window's size changed.
     void refit();
     void zoomBy(ZoomStep::Op op, std::optional<CursorPos> at);

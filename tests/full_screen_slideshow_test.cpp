@@ -202,6 +202,18 @@ TEST_F(SlideshowTest, AMoveAndADropDoNotStopIt) {
     EXPECT_EQ(viewer.list.pictureList[1].filename(), "y.bmp");
 }
 
+TEST_F(SlideshowTest, StoppedAfterADropEmptiedTheListItLeavesItsTitle) {
+    TempFolder noPictures;
+    writeBytes(noPictures / "notes.txt", "text");
+    fixture.window->startSlideshow();
+    fixture.window->openDroppedFile(noPictures / "notes.txt");
+    fixture.waitIdle();
+    ASSERT_EQ(fixture.title(), "Quillmere - Running Slideshow");
+    fixture.press(Qt::Key_Space);
+    EXPECT_EQ(viewer.window.slideshowRunning, 0);
+    EXPECT_EQ(fixture.title(), "Quillmere");
+}
+
 TEST_F(SlideshowTest, AStopWhileAStepIsPendingLeavesNoStepBehind) {
     fixture.window->startSlideshow();
     QTest::qWait(kShortIntervalMs / 2);
