@@ -31,9 +31,7 @@
 
 namespace {
 
-// The dialog template's 467 x 266 dialog units at 96 DPI.
-constexpr int kTemplateWidth = 700;
-constexpr int kTemplateHeight = 432;
+// The smallest frame, which a window the settings don't place also starts with.
 constexpr int kMinimumWidth = 768;
 constexpr int kMinimumHeight = 536;
 // A picture is printed from the deepest level that holds this: about 340 dots an inch on A4.
@@ -57,7 +55,6 @@ ViewerWindow::ViewerWindow(ViewerOptions options, QWidget* parent)
     setFocusPolicy(Qt::StrongFocus);
     placement_ = std::make_unique<WindowPlacement>(
         *this, QSize(ScaleX(kMinimumWidth), ScaleY(kMinimumHeight)));
-    resize(kTemplateWidth, kTemplateHeight);
 
     surface_ = new PictureSurface(this);
     view_ = new PictureView(surface_, options_.prefetcher, this);
@@ -391,6 +388,8 @@ void ViewerWindow::loadSettings() {
     const SettingsLoad loaded = loadSettingsFile(options_.settingsFile);
     if (loaded.placement)
         viewer.window.normalWindowRect = placement_->restore(*loaded.placement);
+    else
+        placement_->sizeToMinimum();
     if (loaded.maximise)
         setWindowState(windowState() | Qt::WindowMaximized);
     viewer.render.backgroundLevel = loaded.backgroundLevel;
