@@ -67,7 +67,7 @@ ViewerWindow::ViewerWindow(ViewerOptions options, QWidget* parent)
     installEventFilter(this);
     slideshow_ = new Slideshow(
         [this] {
-            step(1);
+            step(1, true);
             return !busy();
         },
         this);
@@ -168,8 +168,12 @@ void ViewerWindow::updateTitle(bool emptyListToo) {
         setWindowTitle(QString::fromUtf8(product::kName));
 }
 
-int ViewerWindow::step(int travel) {
-    if (view_->hold().holdStep([this, travel] { step(travel); }))
+int ViewerWindow::step(int travel, bool ofSlideshow) {
+    // A show's step kept behind a picture is dropped when the show stops meanwhile.
+    if (view_->hold().holdStep([this, travel, ofSlideshow] {
+            if (!ofSlideshow || viewer.window.slideshowRunning)
+                step(travel, ofSlideshow);
+        }))
         return -1;
     view_->setTravel(travel);
     viewer.render.zoom.zoomFactor = 1.0f;

@@ -84,7 +84,8 @@ class ViewerWindow : public QDialog {
     void handleInput(QEvent* event);
     void pinch(QNativeGestureEvent* gesture);
     bool noteNormalPlacement();
-    int step(int travel);
+    // A step of the slideshow's is dropped when the show stops while it waits.
+    int step(int travel, bool ofSlideshow = false);
     int reloadCurrent();
     void redraw();
     // The title for the current picture; with emptyListToo an empty list gets the product's.
