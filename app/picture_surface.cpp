@@ -1,5 +1,7 @@
 #include "app/picture_surface.h"
 
+#include "app/dpi.h"
+
 #include <QBackingStore>
 #include <QCursor>
 #include <QGuiApplication>
@@ -12,6 +14,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -51,6 +54,25 @@ QImage* PictureSurface::surfacePixels() {
         pixels_ = std::move(fresh);
     }
     return &pixels_;
+}
+
+void PictureSurface::layOutOver(const QRect& client) {
+    const QRect area(QPoint(UnscaleX(client.left()), UnscaleY(client.top())),
+                     QPoint(UnscaleX(client.right() + 1) - 1, UnscaleY(client.bottom() + 1) - 1));
+    setGeometry(ScaleX(area.left()), ScaleY(area.top()), ScaleX(area.width()),
+                ScaleY(area.height()));
+    // Laid out from within the surface's first paint, the whole surface is being painted.
+    if (!painting_)
+        update();
+}
+
+void PictureSurface::runFirstPaintAfter(int ms) {
+    if (std::exchange(fallbackStarted_, true))
+        return;
+    QTimer::singleShot(ms, this, [this] {
+        if (std::function<void()> hook = std::exchange(firstPaintHook_, nullptr))
+            hook();
+    });
 }
 
 void PictureSurface::present() {

@@ -30,9 +30,16 @@ class PictureSurface : public QWidget, public RenderTarget {
     // (the image is then drawn at the top-left, the rest in the fill level).
     QSize deviceSize() const { return deviceSize_; }
 
+    // Lays the surface over the window's client area as the dialog template lays it out: in
+    // 96-DPI pixels, scaled to the screen's.
+    void layOutOver(const QRect& client);
+
     // Called at the start of the surface's first paint, before it copies its pixels, so the
     // window can lay out and draw the first picture then.
     void setFirstPaintHook(std::function<void()> hook) { firstPaintHook_ = std::move(hook); }
+    // Runs the first-paint hook after ms, once, when no paint has run it by then (a window
+    // never exposed); whichever comes first, the other finds nothing to run.
+    void runFirstPaintAfter(int ms);
     // Whether the surface is inside its own paint, which puts all of it on the screen.
     bool isPainting() const { return painting_; }
     // Grey of the pixels a resize uncovers before the next render.
@@ -46,6 +53,8 @@ class PictureSurface : public QWidget, public RenderTarget {
     // first paint before the work that follows it (the neighbours' decodes) takes the cores
     // it needs.
     static constexpr int kFirstFrameAllowanceMs = 17;
+    // How long after the show the first paint runs without waiting for the window to be exposed.
+    static constexpr int kFirstPaintFallbackMs = 400;
 
   signals:
     // kFirstFrameAllowanceMs after the first paint, whichever way it was painted.
@@ -76,6 +85,7 @@ class PictureSurface : public QWidget, public RenderTarget {
     std::function<void()> firstPaintHook_;
     int fillLevel_ = 250;
     bool painting_ = false;
+    bool fallbackStarted_ = false;
     bool presented_ = false;
     // Whether deviceSize_ is smaller than the widget.
     bool capped_ = false;

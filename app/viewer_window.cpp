@@ -19,7 +19,7 @@
 #include "app/step_hold.h"
 #include "app/viewer_state.h"
 #include "app/window_input.h"
-#include "app/window_placement.h"
+#include "app/window_title.h"
 #include "catalogue/picture_list.h"
 #include "commands/input_map.h"
 #include "commands/shell_actions.h"
@@ -31,21 +31,14 @@
 
 namespace {
 
-// The dialog template's 467 x 266 dialog units at 96 DPI.
-constexpr int kTemplateWidth = 700;
-constexpr int kTemplateHeight = 432;
+// The smallest frame, which a window the settings don't place also starts with.
 constexpr int kMinimumWidth = 768;
 constexpr int kMinimumHeight = 536;
 // A picture is printed from the deepest level that holds this: about 340 dots an inch on A4.
 constexpr FitArea kPrintArea{4096, 4096};
-// How long after the show the first paint runs without waiting for the window to be exposed.
-constexpr int kFirstPaintFallbackMs = 400;
 // How long the first paint waits for the picture still decoding: a screen-sized JPEG's decode
 // ends within it when it started with the process; a larger picture shows the background first.
 constexpr int kFirstPictureWaitMs = 15;
-
-constexpr char kTitlePrefix[] = "Quillmere - ";
-constexpr char kSlideshowTitle[] = "Quillmere - Running Slideshow";
 
 }  // namespace
 
@@ -62,7 +55,6 @@ ViewerWindow::ViewerWindow(ViewerOptions options, QWidget* parent)
     setFocusPolicy(Qt::StrongFocus);
     placement_ = std::make_unique<WindowPlacement>(
         *this, QSize(ScaleX(kMinimumWidth), ScaleY(kMinimumHeight)));
-    resize(kTemplateWidth, kTemplateHeight);
 
     surface_ = new PictureSurface(this);
     view_ = new PictureView(surface_, options_.prefetcher, this);
@@ -75,7 +67,7 @@ ViewerWindow::ViewerWindow(ViewerOptions options, QWidget* parent)
     installEventFilter(this);
     slideshow_ = new Slideshow(
         [this] {
-            step(1);
+            step(1, true);
             return !busy();
         },
         this);
@@ -110,10 +102,7 @@ void ViewerWindow::showEvent(QShowEvent* event) {
     // window system has placed the window (a maximise included), so the picture is fitted
     // once, to the size the user sees. A window that gets no paint (started minimised, or a
     // window system that never exposes it) still has its first paint a little later.
-    if (!firstPaintQueued_) {
-        firstPaintQueued_ = true;
-        QTimer::singleShot(kFirstPaintFallbackMs, this, &ViewerWindow::onFirstPaint);
-    }
+    surface_->runFirstPaintAfter(PictureSurface::kFirstPaintFallbackMs);
 }
 
 void ViewerWindow::onFirstPaint() {
@@ -122,7 +111,7 @@ void ViewerWindow::onFirstPaint() {
     firstPaintDone_ = 1;
     // By now the window system has framed the window: its frame goes where it was asked to.
     placement_->settle();
-    layoutPictureControl(rect());
+    surface_->layOutOver(rect());
     // A decode about to end is better waited for than painted over: the paint would write
     // the window's fresh buffer with the background, and the picture would need a render and
     // a copy of its own a few milliseconds later. A long decode shows the background first.
@@ -136,20 +125,6 @@ void ViewerWindow::onFirstPaint() {
     // follows the first paint instead of holding it up.
     QTimer::singleShot(0, this,
                        [this] { setWindowIcon(QIcon(QString::fromUtf8(product::kIconResource))); });
-}
-
-// Lays the picture control over the client area as the dialog template lays it out: in
-// 96-DPI pixels, scaled to the screen's.
-void ViewerWindow::layoutPictureControl(const QRect& client) {
-    if (!surface_)
-        return;
-    const QRect area(QPoint(UnscaleX(client.left()), UnscaleY(client.top())),
-                     QPoint(UnscaleX(client.right() + 1) - 1, UnscaleY(client.bottom() + 1) - 1));
-    surface_->setGeometry(ScaleX(area.left()), ScaleY(area.top()), ScaleX(area.width()),
-                          ScaleY(area.height()));
-    // Laid out from within the surface's first paint, the whole surface is being painted.
-    if (!surface_->isPainting())
-        surface_->update();
 }
 
 Prefetcher& ViewerWindow::prefetcher() const {
@@ -173,21 +148,32 @@ void ViewerWindow::updatePointer() {
                      viewer.window.isFullScreen || viewer.window.slideshowRunning);
 }
 
+void ViewerWindow::refit() {
+    zoomStep(viewer.render, {ZoomStep::Op::Reset, std::nullopt});
+    redraw();
+}
+
 void ViewerWindow::zoomBy(ZoomStep::Op op, std::optional<CursorPos> at) {
     zoomStep(viewer.render, {op, at});
     redraw();
 }
 
 // The title names the current picture, except while the slideshow's title stands.
-void ViewerWindow::updateTitle() {
-    const std::filesystem::path* path = currentPath(viewer.list);
-    if (!viewer.window.slideshowRunning && path)
-        setWindowTitle(QString::fromUtf8(kTitlePrefix) +
-                       QString::fromStdString(titleFileName(*path)));
+void ViewerWindow::updateTitle(bool emptyListToo) {
+    if (viewer.window.slideshowRunning)
+        return;
+    if (const std::filesystem::path* path = currentPath(viewer.list))
+        setWindowTitle(pictureTitle(*path));
+    else if (emptyListToo)
+        setWindowTitle(QString::fromUtf8(product::kName));
 }
 
-int ViewerWindow::step(int travel) {
-    if (view_->hold().holdStep([this, travel] { step(travel); }))
+int ViewerWindow::step(int travel, bool ofSlideshow) {
+    // A show's step kept behind a picture is dropped when the show stops meanwhile.
+    if (view_->hold().holdStep([this, travel, ofSlideshow] {
+            if (!ofSlideshow || viewer.window.slideshowRunning)
+                step(travel, ofSlideshow);
+        }))
         return -1;
     view_->setTravel(travel);
     viewer.render.zoom.zoomFactor = 1.0f;
@@ -200,11 +186,10 @@ int ViewerWindow::step(int travel) {
 }
 
 void ViewerWindow::toggleFullScreen() {
-    zoomStep(viewer.render, {ZoomStep::Op::Reset, std::nullopt});
     placement_->toggleFullScreen(viewer.window);
     viewer.render.backgroundLevel = viewer.window.isFullScreen ? kBackgroundBlack : kBackgroundGrey;
     updatePointer();
-    redraw();
+    refit();
 }
 
 void ViewerWindow::startSlideshow() {
@@ -213,7 +198,7 @@ void ViewerWindow::startSlideshow() {
     viewer.window.slideshowRunning = 1;
     slideshow_->start();
     updatePointer();
-    setWindowTitle(QString::fromUtf8(kSlideshowTitle));
+    setWindowTitle(slideshowTitle());
 }
 
 void ViewerWindow::stopSlideshow() {
@@ -224,18 +209,20 @@ void ViewerWindow::stopSlideshow() {
     viewer.window.slideshowRunning = 0;
     slideshow_->stop();
     updatePointer();
-    updateTitle();
+    // A list a drop emptied meanwhile gets the title the drop would have given it.
+    updateTitle(true);
 }
 
 void ViewerWindow::deleteCurrentPicture() {
-    const std::filesystem::path* path = currentPath(viewer.list);
-    if (!path)
+    const std::filesystem::path* current = currentPath(viewer.list);
+    if (!current)
         return;
-    if (!confirmDeletion(this))
+    // The box runs events (a drop, a held step) that may change the list: what is deleted is
+    // the file the box asked about, looked up again, and only while the list still holds it.
+    const std::filesystem::path file = *current;
+    if (!confirmDeletion(this) || !deletePicture(viewer.list, file))
         return;
-    view_->source().forget(*path);
-    removePictureFile(*path);
-    removeCurrentEntry(viewer.list);
+    view_->source().forget(file);
     updateTitle();
     reloadCurrent();
 }
@@ -248,9 +235,7 @@ void ViewerWindow::openDroppedFile(const std::filesystem::path& file) {
     if (currentPath(viewer.list) == nullptr)
         viewer.list.currentIndex = 0;
     viewer.render.zoom.zoomFactor = 1.0f;
-    if (!viewer.window.slideshowRunning && viewer.list.pictureList.empty())
-        setWindowTitle(QString::fromUtf8(product::kName));
-    updateTitle();
+    updateTitle(true);
     reloadCurrent();
 }
 
@@ -293,11 +278,7 @@ void ViewerWindow::runCommand(CommandId command) {
 // system, which may pass through a normal state on its way to maximised; the settings record
 // their own rectangle.
 bool ViewerWindow::noteNormalPlacement() {
-    if (!firstPaintDone_ || viewer.window.isFullScreen ||
-        (windowState() & (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen)))
-        return false;
-    viewer.window.normalWindowRect = placement_->frameRect();
-    return true;
+    return firstPaintDone_ && placement_->noteNormal(viewer.window);
 }
 
 bool ViewerWindow::eventFilter(QObject* watched, QEvent* event) {
@@ -332,25 +313,27 @@ void ViewerWindow::handleInput(QEvent* event) {
 
 // A touchpad pinch zooms in the wheel's steps about the point between the fingers.
 void ViewerWindow::pinch(QNativeGestureEvent* gesture) {
-    if (gesture->gestureType() == Qt::BeginNativeGesture ||
-        gesture->gestureType() == Qt::EndNativeGesture)
-        pinchScale_ = 0.0;
-    if (gesture->gestureType() != Qt::ZoomNativeGesture)
+    const std::optional<PinchZoom> zoom = pinchZoomOf(*gesture, pinchScale_);
+    if (!zoom)
         return;
     stopSlideshow();
-    const QPoint centre = surface_->devicePos(gesture->globalPosition());
-    const int steps = pinchSteps(pinchScale_, gesture->value());
-    for (int i = 0; i < std::abs(steps); ++i)
-        zoomBy(steps > 0 ? ZoomStep::Op::In : ZoomStep::Op::Out, CursorPos{centre.x(), centre.y()});
+    const QPoint at = surface_->devicePos(zoom->at);
+    for (int i = 0; i < std::abs(zoom->steps); ++i)
+        zoomBy(zoom->steps > 0 ? ZoomStep::Op::In : ZoomStep::Op::Out, CursorPos{at.x(), at.y()});
 }
 
 void ViewerWindow::changeEvent(QEvent* event) {
     QDialog::changeEvent(event);
     if (event->type() != QEvent::WindowStateChange)
         return;
-    // Minimising changes no widget size here, but it is a size change all the same.
-    if (isMinimized())
+    // Minimising and restoring change no widget size here, but they are size changes all the
+    // same: the show stops and the picture is fitted anew.
+    const auto* change = static_cast<QWindowStateChangeEvent*>(event);
+    if ((change->oldState() ^ windowState()) & Qt::WindowMinimized) {
         stopSlideshow();
+        if (firstPaintDone_)
+            refit();
+    }
     // The restored geometry comes after the change of state.
     if (placement_->settling() && firstPaintDone_)
         QTimer::singleShot(0, this, [this] { placement_->settle(); });
@@ -365,9 +348,8 @@ void ViewerWindow::resizeEvent(QResizeEvent* event) {
         surface_->setGeometry(rect());
         return;
     }
-    layoutPictureControl(rect());
-    zoomStep(viewer.render, {ZoomStep::Op::Reset, std::nullopt});
-    redraw();
+    surface_->layOutOver(rect());
+    refit();
     view_->surfaceResized();
 }
 
@@ -410,6 +392,8 @@ void ViewerWindow::loadSettings() {
     const SettingsLoad loaded = loadSettingsFile(options_.settingsFile);
     if (loaded.placement)
         viewer.window.normalWindowRect = placement_->restore(*loaded.placement);
+    else
+        placement_->sizeToMinimum();
     if (loaded.maximise)
         setWindowState(windowState() | Qt::WindowMaximized);
     viewer.render.backgroundLevel = loaded.backgroundLevel;

@@ -80,15 +80,18 @@ class ViewerWindow : public QDialog {
   private:
     void OnInitDialog();
     void onFirstPaint();
-    void layoutPictureControl(const QRect& client);
     void loadSettings();
     void handleInput(QEvent* event);
     void pinch(QNativeGestureEvent* gesture);
     bool noteNormalPlacement();
-    int step(int travel);
+    // A step of the slideshow's is dropped when the show stops while it waits.
+    int step(int travel, bool ofSlideshow = false);
     int reloadCurrent();
     void redraw();
-    void updateTitle();
+    // The title for the current picture; with emptyListToo an empty list gets the product's.
+    void updateTitle(bool emptyListToo = false);
+    // Back to the fit, drawn: the window's size changed.
+    void refit();
     void zoomBy(ZoomStep::Op op, std::optional<CursorPos> at);
     void updatePointer();
 
@@ -100,5 +103,4 @@ class ViewerWindow : public QDialog {
     std::unique_ptr<WindowPlacement> placement_;
     double pinchScale_ = 0.0;  // scale pinched since the last zoom step
     int firstPaintDone_ = 0;
-    bool firstPaintQueued_ = false;
 };

@@ -3,6 +3,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QMimeData>
+#include <QNativeGestureEvent>
 #include <QUrl>
 
 #include "commands/context_menu.h"
@@ -39,6 +40,15 @@ std::optional<Input> inputOf(const QEvent* event) {
     }
     input.button = static_cast<const QMouseEvent*>(event)->button();
     return input;
+}
+
+std::optional<PinchZoom> pinchZoomOf(const QNativeGestureEvent& gesture, double& carried) {
+    if (gesture.gestureType() == Qt::BeginNativeGesture ||
+        gesture.gestureType() == Qt::EndNativeGesture)
+        carried = 0.0;
+    if (gesture.gestureType() != Qt::ZoomNativeGesture)
+        return std::nullopt;
+    return PinchZoom{pinchSteps(carried, gesture.value()), gesture.globalPosition()};
 }
 
 std::optional<std::filesystem::path> droppedFile(const QMimeData& data) {

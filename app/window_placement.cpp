@@ -125,8 +125,7 @@ void WindowPlacement::noteMargins() {
 
 void WindowPlacement::place(const QRect& frame) {
     noteMargins();
-    window_.resize(frame.width() - margins_.left() - margins_.right(),
-                   frame.height() - margins_.top() - margins_.bottom());
+    window_.resize(frame.size().shrunkBy(margins_));
     window_.move(frame.topLeft());  // a window's position is its frame's
     placed_ = frame;
 }
@@ -152,15 +151,31 @@ WindowRect WindowPlacement::restore(const WindowRect& stored) {
     return fitted;
 }
 
+void WindowPlacement::sizeToMinimum() {
+    noteMargins();
+    window_.resize(minimumFrame_.shrunkBy(margins_));
+    sized_ = minimumFrame_;
+}
+
 void WindowPlacement::settle() {
     noteMargins();
-    if (!placed_ || (window_.windowState() &
-                     (Qt::WindowMaximized | Qt::WindowFullScreen | Qt::WindowMinimized)))
+    if (!settling() || (window_.windowState() &
+                        (Qt::WindowMaximized | Qt::WindowFullScreen | Qt::WindowMinimized)))
         return;
-    const QRect frame = *placed_;
-    if (window_.frameGeometry() != frame)
-        place(frame);
+    if (placed_ && window_.frameGeometry() != *placed_)
+        place(*placed_);
+    else if (sized_ && window_.frameGeometry().size() != *sized_)
+        window_.resize(sized_->shrunkBy(margins_));
     placed_.reset();
+    sized_.reset();
+}
+
+bool WindowPlacement::noteNormal(WindowState& state) const {
+    if (state.isFullScreen || (window_.windowState() &
+                               (Qt::WindowMaximized | Qt::WindowMinimized | Qt::WindowFullScreen)))
+        return false;
+    state.normalWindowRect = frameRect();
+    return true;
 }
 
 void WindowPlacement::toggleFullScreen(WindowState& state) {

@@ -34,10 +34,17 @@ class WindowPlacement {
     void place(const QRect& frame);
     // Places a stored frame where the screens can show it (fitOnScreens); returns where it went.
     WindowRect restore(const WindowRect& stored);
+    // Gives the window its smallest frame, where the window system places it; the client
+    // area is sized again once the frame's margins are known (see settle).
+    void sizeToMinimum();
     // Places a frame asked for before the window was framed again, now that its margins are
     // known; a window maximised, minimised or full screen keeps it for its first restore.
     void settle();
-    bool settling() const { return placed_.has_value(); }
+    bool settling() const { return placed_.has_value() || sized_.has_value(); }
+
+    // Keeps the frame of a window in its normal placement (neither minimised, maximised nor
+    // full screen) as the state's normal rectangle; returns whether it is in one.
+    bool noteNormal(WindowState& state) const;
 
     // Full screen covers the primary screen; leaving it gives the client area back exactly,
     // its frame around it where it was. Keeps the state's record of the mode.
@@ -56,6 +63,7 @@ class WindowPlacement {
     QSize minimumFrame_;
     QMargins margins_;
     std::optional<QRect> placed_;
+    std::optional<QSize> sized_;
     QRect clientBeforeFullScreen_;
     bool fullScreenWaits_ = false;
 };

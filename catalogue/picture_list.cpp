@@ -142,8 +142,23 @@ std::string titleFileName(const std::filesystem::path& path) {
     return text;
 }
 
-void removePictureFile(const std::filesystem::path& path) {
+bool removePictureFile(const std::filesystem::path& path) {
     std::error_code error;
     if (!std::filesystem::is_directory(std::filesystem::symlink_status(path, error)))
         std::filesystem::remove(path, error);
+    const std::filesystem::file_type left = std::filesystem::symlink_status(path, error).type();
+    return left == std::filesystem::file_type::not_found ||
+           left == std::filesystem::file_type::directory;
+}
+
+bool deletePicture(PictureListState& list, const std::filesystem::path& path) {
+    const auto& entries = list.pictureList;
+    const auto entry = std::find_if(
+        entries.begin(), entries.end(),
+        [&](const std::filesystem::path& listed) { return listed.native() == path.native(); });
+    if (entry == entries.end() || !removePictureFile(path))
+        return false;
+    list.currentIndex = static_cast<int32_t>(entry - entries.begin());
+    removeCurrentEntry(list);
+    return true;
 }

@@ -53,8 +53,15 @@ std::vector<int32_t> neighbourIndices(const PictureListState& list, int32_t trav
 std::vector<std::filesystem::path> neighbourPaths(const PictureListState& list, int32_t travel);
 
 // Deletes the file at path. Only a file is ever removed: an empty folder that took the file's
-// name since the listing stays where it is. Failures are silent.
-void removePictureFile(const std::filesystem::path& path);
+// name since the listing stays where it is. Returns whether no file is left under the name
+// (a file already gone, or a folder in its place, counts as removed).
+bool removePictureFile(const std::filesystem::path& path);
+
+// Deletes the picture at path and removes its entry, wherever the list now holds it: the
+// index then names the entry that followed it, 0 when the removed one was last, or -1 when
+// the list is empty. A list that holds no entry for path, or a file that stays, changes
+// nothing; returns whether the entry was removed.
+bool deletePicture(PictureListState& list, const std::filesystem::path& path);
 
 // Removes the current entry; the index then names the entry that followed it, 0 when the
 // removed one was last, or -1 when the list is empty. Does nothing while currentIndex lies

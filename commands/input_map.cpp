@@ -20,7 +20,10 @@ InputDecision decideInput(const Input& input, const InputSituation& situation) {
     const bool left = input.button == Qt::LeftButton;
     switch (input.kind) {
         case Input::Kind::Key: {
-            // Modifiers never change a binding: Ctrl+R turns like R.
+            // Alt and its combinations belong to the window manager; other modifiers never
+            // change a binding: Ctrl+R turns like R.
+            if (input.key == Qt::Key_Alt || (input.modifiers & Qt::AltModifier))
+                return {};
             InputDecision decision;
             decision.handled = true;
             decision.stopSlideshow = keyStopsSlideshow(input.key);

@@ -42,6 +42,8 @@ struct InputDecision {
     bool redraw = false;
 };
 
+// Alt, alone or with another key, does nothing at all: its combinations are the window
+// manager's. Any other modifier leaves a key's binding as it is.
 InputDecision decideInput(const Input& input, const InputSituation& situation);
 
 // A touchpad pinch zooms one step for each kPinchStep of scale the fingers add or take away.

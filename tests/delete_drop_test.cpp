@@ -9,21 +9,32 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <functional>
+
 #include "app/viewer_state.h"
 #include "window_test_support.h"
 
 namespace {
 
 // Answers the confirmation box that shows while the timer lives, after checking it is the
-// one users must see. The timer belongs to the caller, so no answer outlives its test.
-void answerNextBox(QTimer& timer, QMessageBox::StandardButton answer, bool* shown) {
+// one users must see, and after running meanwhile. The timer belongs to the caller, so no
+// answer outlives its test.
+void answerNextBox(QTimer& timer, QMessageBox::StandardButton answer, bool* shown,
+                   std::function<void()> meanwhile = {}) {
     timer.setSingleShot(true);
     timer.start(20);
-    QObject::connect(&timer, &QTimer::timeout, [answer, shown] {
+    QObject::connect(&timer, &QTimer::timeout, [answer, shown, meanwhile] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (!box)
             return;
         *shown = true;
+        if (meanwhile)
+            meanwhile();
         EXPECT_EQ(box->windowTitle(), "Please Confirm");
         EXPECT_EQ(box->text(), "This will permanently delete current image. Are you sure?");
         EXPECT_EQ(box->icon(), QMessageBox::Question);
@@ -33,6 +44,33 @@ void answerNextBox(QTimer& timer, QMessageBox::StandardButton answer, bool* show
     });
 }
 
+// Drops files on the window as a file manager does.
+void dropOn(QWidget& window, const std::vector<std::filesystem::path>& files) {
+    QMimeData data;
+    QList<QUrl> urls;
+    for (const auto& file : files)
+        urls << QUrl::fromLocalFile(QString::fromStdString(file.string()));
+    data.setUrls(urls);
+    const QPointF at(100, 100);
+    QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &enter);
+    QDropEvent dropEvent(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&window, &dropEvent);
+}
+
+// Sets or clears a file's immutable flag, which stops even root from deleting it.
+bool setImmutable(const std::filesystem::path& file, bool immutable) {
+    const int fd = ::open(file.c_str(), O_RDONLY);
+    if (fd < 0)
+        return false;
+    int flags = 0;
+    bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    flags = immutable ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+    done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    ::close(fd);
+    return done;
+}
+
 class DeleteTest : public ::testing::Test {
   protected:
     TempFolder pictures;
@@ -40,10 +78,10 @@ class DeleteTest : public ::testing::Test {
 
     void SetUp() override { writeRedGreenBlue(pictures); }
 
-    bool deleteWith(QMessageBox::StandardButton answer) {
+    bool deleteWith(QMessageBox::StandardButton answer, std::function<void()> meanwhile = {}) {
         bool shown = false;
         QTimer timer;
-        answerNextBox(timer, answer, &shown);
+        answerNextBox(timer, answer, &shown, std::move(meanwhile));
         fixture.press(Qt::Key_Delete);
         return shown;
     }
@@ -98,6 +136,46 @@ TEST_F(DeleteTest, AFolderThatTookTheFilesNameIsNotRemoved) {
     EXPECT_TRUE(std::filesystem::is_directory(pictures / "b.bmp"));
 }
 
+TEST_F(DeleteTest, YesDeletesNothingOnceADropHasReplacedTheList) {
+    TempFolder other;
+    writePicture(other / "x.bmp", 40, 20, Qt::blue);
+    writePicture(other / "y.bmp", 40, 20, Qt::yellow);
+    fixture.open(pictures / "b.bmp");
+    ASSERT_TRUE(deleteWith(QMessageBox::Yes, [&] { dropOn(*fixture.window, {other / "x.bmp"}); }));
+    for (const auto& file : {pictures / "b.bmp", other / "x.bmp", other / "y.bmp"})
+        EXPECT_TRUE(std::filesystem::exists(file)) << file;
+    EXPECT_EQ(viewer.list.pictureList.size(), 2u);
+    EXPECT_EQ(fixture.title(), "Quillmere - x.bmp");
+}
+
+TEST_F(DeleteTest, YesAfterAStepDeletesThePictureAskedAboutAndItsEntry) {
+    fixture.open(pictures / "b.bmp");
+    ASSERT_TRUE(deleteWith(QMessageBox::Yes, [&] { fixture.window->runCommand(ID_NEXT); }));
+    EXPECT_FALSE(std::filesystem::exists(pictures / "b.bmp"));
+    ASSERT_EQ(viewer.list.pictureList.size(), 2u);
+    EXPECT_EQ(viewer.list.pictureList[1].filename(), "c.bmp");
+    EXPECT_EQ(fixture.title(), "Quillmere - c.bmp");
+}
+
+// Permissions don't stop root, an immutable file does (where the file system has the flag).
+TEST_F(DeleteTest, AFileThatStaysKeepsItsEntryTitleAndPicture) {
+    fixture.open(pictures / "b.bmp");
+    const bool root = ::geteuid() == 0;
+    if (root && !setImmutable(pictures / "b.bmp", true))
+        GTEST_SKIP() << "root, and no immutable flag on this file system";
+    if (!root)
+        std::filesystem::permissions(pictures.path(), std::filesystem::perms(0555));
+    const bool shown = deleteWith(QMessageBox::Yes);
+    if (root)
+        setImmutable(pictures / "b.bmp", false);
+    ASSERT_TRUE(shown);
+    EXPECT_TRUE(std::filesystem::exists(pictures / "b.bmp"));
+    EXPECT_EQ(viewer.list.pictureList.size(), 3u);
+    EXPECT_EQ(viewer.list.currentIndex, 1);
+    EXPECT_EQ(fixture.title(), "Quillmere - b.bmp");
+    EXPECT_EQ(fixture.pixel(400, 300), QColor(Qt::green));
+}
+
 TEST_F(DeleteTest, DeletingWhileZoomedKeepsTheZoom) {
     fixture.open(pictures / "a.bmp");
     fixture.press(Qt::Key_Up);
@@ -123,16 +201,7 @@ class DropTest : public ::testing::Test {
     }
 
     void drop(const std::vector<std::filesystem::path>& files) {
-        QMimeData data;
-        QList<QUrl> urls;
-        for (const auto& file : files)
-            urls << QUrl::fromLocalFile(QString::fromStdString(file.string()));
-        data.setUrls(urls);
-        const QPointF at(100, 100);
-        QDragEnterEvent enter(at.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(fixture.window.get(), &enter);
-        QDropEvent dropEvent(at, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(fixture.window.get(), &dropEvent);
+        dropOn(*fixture.window, files);
         fixture.waitIdle();
     }
 };

@@ -125,14 +125,22 @@ const ZoomedCase kZoomedCases[] = {
      -2000.0f,
      {2000, -1880, 960, 480},
      {{0, 0, 2000, 600}, {0, -1400, 800, 2000}}},
-    // Looks fitted, but any factor other than exactly 1.0 takes the pan into account, and the
-    // strips are truncated from single-precision edges a hair beyond the integers.
+    // Looks fitted, but any factor other than exactly 1.0 takes the pan into account; the
+    // strips meet the destination's truncated edges, not the edges a hair beyond them.
     {"AlmostOneStillUsesThePan",
      1.0000002f,
      -40.0f,
      0.0f,
      {-40, 100, 800, 400},
-     {{760, 0, 39, 600}, {0, 0, 800, 100}, {0, 500, 800, 99}}},
+     {{760, 0, 40, 600}, {0, 0, 800, 100}, {0, 500, 800, 100}}},
+    // A pan with a fraction truncates the left and top edges towards zero: the picture's last
+    // column and row end a pixel beyond the unrounded edges, and stay the picture's.
+    {"AFractionalPanKeepsTheLastColumnAndRow",
+     1.6f,
+     -600.75f,
+     -300.75f,
+     {-600, -140, 1280, 640},
+     {{680, 0, 120, 600}, {0, 500, 800, 100}}},
 };
 
 class ZoomedGeometryTest : public ::testing::TestWithParam<ZoomedCase> {};

@@ -88,6 +88,16 @@ TEST_F(FullScreenTest, TheBackgroundToggleWorksInFullScreenAndEscOutsideDoesNoth
     EXPECT_EQ(viewer.render.backgroundLevel, 0);
 }
 
+TEST_F(FullScreenTest, MinimisingAndRestoringFitThePictureAgain) {
+    fixture.press(Qt::Key_Up);
+    ASSERT_NE(viewer.render.zoom.zoomFactor, 1.0f);
+    fixture.window->setWindowState(Qt::WindowMinimized);
+    settle();
+    fixture.window->setWindowState(Qt::WindowNoState);
+    settle();
+    EXPECT_EQ(viewer.render.zoom.zoomFactor, 1.0f);
+}
+
 class SlideshowTest : public FullScreenTest {
   protected:
     void SetUp() override {
@@ -188,6 +198,18 @@ TEST_F(SlideshowTest, AMoveAndADropDoNotStopIt) {
     EXPECT_EQ(fixture.title(), "Quillmere - Running Slideshow");
     QTRY_COMPARE_WITH_TIMEOUT(viewer.list.currentIndex, 1, 5000);
     EXPECT_EQ(viewer.list.pictureList[1].filename(), "y.bmp");
+}
+
+TEST_F(SlideshowTest, StoppedAfterADropEmptiedTheListItLeavesItsTitle) {
+    TempFolder noPictures;
+    writeBytes(noPictures / "notes.txt", "text");
+    fixture.window->startSlideshow();
+    fixture.window->openDroppedFile(noPictures / "notes.txt");
+    fixture.waitIdle();
+    ASSERT_EQ(fixture.title(), "Quillmere - Running Slideshow");
+    fixture.press(Qt::Key_Space);
+    EXPECT_EQ(viewer.window.slideshowRunning, 0);
+    EXPECT_EQ(fixture.title(), "Quillmere");
 }
 
 TEST_F(SlideshowTest, AStopWhileAStepIsPendingLeavesNoStepBehind) {

@@ -40,6 +40,16 @@ TEST(InputMap, KeysRunTheirCommandsWhateverTheModifiers) {
     EXPECT_EQ(unbound.command, ID_NONE);
 }
 
+// Alt belongs to the window manager, alone or combined; AltGr is a key of the layout.
+TEST(InputMap, AltCombinationsDoNothingAtAll) {
+    for (const int code : {Qt::Key_F, Qt::Key_Delete, Qt::Key_Left, Qt::Key_Alt}) {
+        const InputDecision alt = decideInput(key(code, Qt::AltModifier), {});
+        EXPECT_FALSE(alt.handled || alt.stopSlideshow || alt.command != ID_NONE) << code;
+    }
+    EXPECT_FALSE(decideInput(key(Qt::Key_Alt), {}).stopSlideshow);
+    EXPECT_EQ(decideInput(key(Qt::Key_Left, Qt::GroupSwitchModifier), {}).command, ID_PREVIOUS);
+}
+
 TEST(InputMap, TheLeftButtonDragsAndToggles) {
     const InputDecision press = decideInput(button(Input::Kind::ButtonPress), {});
     EXPECT_EQ(press.zoom, ZoomStep::Op::BeginDrag);

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "app/picture_surface.h"
+#include "app/picture_view.h"
 #include "app/viewer_state.h"
 #include "commands/slideshow.h"
 #include "exif_jpeg.h"
@@ -259,6 +260,25 @@ TEST_F(PictureArrival, TheSlideshowPauseCountsFromThePictureDrawn) {
     QTRY_COMPARE_WITH_TIMEOUT(centre(), QColor(Qt::green), 2000);
     EXPECT_EQ(viewer.list.currentIndex, 1);
     QTRY_VERIFY_WITH_TIMEOUT(viewer.list.currentIndex == 2, 2000);
+}
+
+// The drop's picture is still coming when the show's step comes: the step waits behind it,
+// and must not run once the show has stopped.
+TEST_F(PictureArrival, AShowStepWaitingBehindAPictureDiesWithTheShow) {
+    writePicture(folder / "a.bmp", 40, 20, Qt::red);
+    TempFolder other;
+    writePicture(other / "x.bmp", 40, 20, Qt::green);
+    writePicture(other / "y.bmp", 40, 20, Qt::blue);
+    slow.set("x.bmp", 1500);
+    openSlowly(folder / "a.bmp");
+    fixture.window->slideshow()->setIntervalMs(30);
+    fixture.window->startSlideshow();
+    fixture.window->openDroppedFile(other / "x.bmp");
+    QTest::qWait(100);
+    ASSERT_TRUE(fixture.window->busy());
+    fixture.window->stopSlideshow();
+    QTest::qWait(PictureView::kStepWaitMs + 100);
+    EXPECT_EQ(viewer.list.currentIndex, 0);
 }
 
 // A picture larger than the viewer holds is shown fitted from a level of it, not refused:

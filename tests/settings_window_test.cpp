@@ -53,6 +53,14 @@ TEST_F(SettingsWindowTest, WithoutAFileTheWindowOpensMaximisedOnGrey) {
     EXPECT_EQ(viewer.render.backgroundLevel, 250);
 }
 
+// The window's rectangle is its frame's, so the smallest frame is what an unplaced window gets.
+TEST_F(SettingsWindowTest, AnUnusableRectangleOpensTheSmallestFrame) {
+    store({300, 300, 300, 300, 0, 250});
+    fixture.open(pictures / "a.bmp");
+    ASSERT_FALSE(fixture.window->isMaximized());
+    EXPECT_EQ(fixture.window->frameGeometry().size(), QSize(768, 536));
+}
+
 TEST_F(SettingsWindowTest, AStoredMaximisedWindowIsPlacedThenMaximisedAndRestoresThere) {
     store({50, 60, 850, 660, 1, 0});
     fixture.open(pictures / "a.bmp");

@@ -3,6 +3,7 @@
 #include <QDialogButtonBox>
 #include <QPushButton>
 #include <QTest>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -48,6 +49,39 @@ TEST_F(ViewerWindowTest, TheFirstPictureReachesTheWindowBufferAndTheSurfaceKeeps
     buffer->fill(Qt::blue);
     EXPECT_EQ(fixture.pixel(centre.x(), centre.y()), QColor(Qt::red));
     EXPECT_EQ(surface->grab().toImage().pixelColor(centre), QColor(Qt::red));
+}
+
+// Keeps the paints of the widget it filters from it (an expose that comes late).
+class PaintBlocker : public QObject {
+  protected:
+    bool eventFilter(QObject*, QEvent* event) override { return event->type() == QEvent::Paint; }
+};
+
+// A surface exposed late (a window started minimised) is first drawn by the fallback; its
+// real first paint must not fill the background over that picture.
+TEST_F(ViewerWindowTest, TheFirstPaintAfterTheFallbackKeepsThePicture) {
+    writePicture(pictures / "red.png", 64, 48, Qt::red);
+    PaintBlocker blocker;
+    fixture.beforeShow = [&](ViewerWindow& window) {
+        window.surface()->installEventFilter(&blocker);
+    };
+    fixture.open(pictures / "red.png");
+    ASSERT_FALSE(fixture.window->firstPaintDone());
+    QTRY_VERIFY_WITH_TIMEOUT(fixture.window->firstPaintDone(), 2000);
+    fixture.waitIdle();
+    PictureSurface* surface = fixture.window->surface();
+    surface->removeEventFilter(&blocker);
+    surface->repaint();
+    settle();
+    const QPoint centre = surface->rect().center();
+    EXPECT_EQ(fixture.pixel(centre.x(), centre.y()), QColor(Qt::red));
+}
+
+// Qt takes "[*]" in a title for its unsaved-changes marker.
+TEST_F(ViewerWindowTest, AMarkerInTheFileNameIsShownAsWritten) {
+    writePicture(pictures / "draft[*].png", 8, 6, Qt::red);
+    fixture.open(pictures / "draft[*].png");
+    EXPECT_EQ(fixture.window->windowHandle()->title(), "Quillmere - draft[*].png");
 }
 
 TEST_F(ViewerWindowTest, NextAndPreviousWrapAroundAndResetTheZoom) {

@@ -63,6 +63,8 @@ void WindowFixture::open(const std::filesystem::path& commandLinePath,
     options.settingsFile = settingsFolder / "quillmere.settings";
     options.prefetcher = prefetcher;
     window = std::make_unique<ViewerWindow>(std::move(options));
+    if (beforeShow)
+        beforeShow(*window);
     window->show();
     if (!QTest::qWaitForWindowExposed(window.get()))
         qWarning("the viewer window was never exposed");

@@ -5,6 +5,7 @@
 #include <QString>
 
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -40,6 +41,8 @@ struct WindowFixture {
     std::unique_ptr<ViewerWindow> window;
     // The decoder of the window when set before open (tests slow some pictures down).
     std::shared_ptr<Prefetcher> prefetcher;
+    // Runs on the window before it is shown, when set.
+    std::function<void(ViewerWindow&)> beforeShow;
 
     // Opens the window; an empty path starts it without an argument (programFolder listed).
     void open(const std::filesystem::path& commandLinePath,

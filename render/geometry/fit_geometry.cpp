@@ -67,18 +67,18 @@ std::vector<PixelRect> marginStrips(const Fit& fit, int32_t surfaceWidth, int32_
         }
         return strips;
     }
-    const float z = zoomFactor;
-    const float x0 = static_cast<float>(fit.fx) * z + panX;
-    const float y0 = static_cast<float>(fit.fy) * z + panY;
-    const float x1 = x0 + static_cast<float>(fit.fw) * z;
-    const float y1 = y0 + static_cast<float>(fit.fh) * z;
-    if (static_cast<float>(right) > x1)
-        strips.push_back({trunc32(x1), 0, trunc32(static_cast<float>(right) - x1), bottom});
-    if (x0 > 0.0f)
-        strips.push_back({0, 0, trunc32(x0), bottom});
-    if (y0 > 0.0f)
-        strips.push_back({0, 0, right, trunc32(y0)});
-    if (static_cast<float>(bottom) > y1)
-        strips.push_back({0, trunc32(y1), right, trunc32(static_cast<float>(bottom) - y1)});
+    // Around the destination exactly: strips from the unrounded edges could cover its last
+    // column or row.
+    const PixelRect dest = destinationRect(fit, zoomFactor, panX, panY);
+    const int32_t destRight = dest.x + dest.width;
+    const int32_t destBottom = dest.y + dest.height;
+    if (right > destRight)
+        strips.push_back({destRight, 0, right - destRight, bottom});
+    if (dest.x > 0)
+        strips.push_back({0, 0, dest.x, bottom});
+    if (dest.y > 0)
+        strips.push_back({0, 0, right, dest.y});
+    if (bottom > destBottom)
+        strips.push_back({0, destBottom, right, bottom - destBottom});
     return strips;
 }

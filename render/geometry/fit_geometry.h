@@ -30,7 +30,8 @@ Fit fitPicture(int32_t pictureWidth, int32_t pictureHeight, int32_t surfaceWidth
 // fit scaled by zoom and moved by the pan, each value truncated by itself.
 PixelRect destinationRect(const Fit& fit, float zoomFactor, float panX, float panY);
 
-// The background strips to paint before the picture, in painting order. They may overlap;
-// widths and heights may come out zero or negative, which paints nothing.
+// The background strips around the picture, in painting order. They may overlap each other
+// but never the destination; at zoom 1.0 widths and heights may come out zero or negative,
+// which paints nothing.
 std::vector<PixelRect> marginStrips(const Fit& fit, int32_t surfaceWidth, int32_t surfaceHeight,
                                     float zoomFactor, float panX, float panY);
