@@ -42,7 +42,14 @@ const std::filesystem::path* currentPath(const PictureListState& list) {
 }
 
 void sortPictureList(PictureListState& list) {
-    std::sort(list.pictureList.begin(), list.pictureList.end(), pathLessNatural);
+    std::vector<std::filesystem::path>& entries = list.pictureList;
+    const std::vector<uint32_t> order = naturalOrder(
+        entries.size(), [&](size_t i) { return std::string_view(entries[i].native()); });
+    std::vector<std::filesystem::path> sorted;
+    sorted.reserve(entries.size());
+    for (const uint32_t position : order)
+        sorted.push_back(std::move(entries[position]));
+    entries = std::move(sorted);
 }
 
 void locateRequested(PictureListState& list) {
