@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include "catalogue/utf8_decode.h"
 
@@ -155,33 +156,33 @@ static_assert(kThreeByteLead + ((kLargestUnit - kThreeByteUnit) >> 16) <= 0xFF,
               "every unit fits three key bytes");
 static_assert(kDigitRunKey + 1 < kTwoByteUnit, "a digit run's rank is one key byte");
 
-void appendUnit(uint32_t unit, std::string& key) {
+void appendUnit(uint32_t unit, char*& out) {
     if (unit < kTwoByteUnit) {
-        key += static_cast<char>(unit);
+        *out++ = static_cast<char>(unit);
     } else if (unit < kThreeByteUnit) {
         const uint32_t rest = unit - kTwoByteUnit;
-        key += static_cast<char>(kTwoByteUnit + (rest >> 8));
-        key += static_cast<char>(rest & 0xFF);
+        *out++ = static_cast<char>(kTwoByteUnit + (rest >> 8));
+        *out++ = static_cast<char>(rest & 0xFF);
     } else {
         const uint32_t rest = unit - kThreeByteUnit;
-        key += static_cast<char>(kThreeByteLead + (rest >> 16));
-        key += static_cast<char>((rest >> 8) & 0xFF);
-        key += static_cast<char>(rest & 0xFF);
+        *out++ = static_cast<char>(kThreeByteLead + (rest >> 16));
+        *out++ = static_cast<char>((rest >> 8) & 0xFF);
+        *out++ = static_cast<char>(rest & 0xFF);
     }
 }
 
 // A count of any size whose bytes order larger counts later (rising) or earlier (falling);
 // neither form is a prefix of another count's form.
-void appendRising(size_t count, std::string& key) {
+void appendRising(size_t count, char*& out) {
     for (; count >= 0xFF; count -= 0xFF)
-        key += '\xFF';
-    key += static_cast<char>(count);
+        *out++ = '\xFF';
+    *out++ = static_cast<char>(count);
 }
 
-void appendFalling(size_t count, std::string& key) {
+void appendFalling(size_t count, char*& out) {
     for (; count >= 0xFF; count -= 0xFF)
-        key += '\0';
-    key += static_cast<char>(0xFF - count);
+        *out++ = '\0';
+    *out++ = static_cast<char>(0xFF - count);
 }
 
 // ASCII decodes as itself and only its capitals fold, so most names skip decoding.
@@ -193,29 +194,29 @@ uint32_t nextUnitKey(std::string_view text, size_t& pos) {
     return byte >= 'A' && byte <= 'Z' ? byte + ('a' - 'A') : byte;
 }
 
-void appendUnits(std::string_view text, std::string& key) {
+void appendUnits(std::string_view text, char*& out) {
     for (size_t pos = 0; pos < text.size();) {
         if (!isDigit(text[pos])) {
-            appendUnit(nextUnitKey(text, pos) + 1, key);
+            appendUnit(nextUnitKey(text, pos) + 1, out);
             continue;
         }
         const DigitRun run = takeDigitRun(text, pos);
-        key += static_cast<char>(kDigitRunKey + 1);
-        appendRising(run.significant.size(), key);
-        key += run.significant;
+        *out++ = static_cast<char>(kDigitRunKey + 1);
+        appendRising(run.significant.size(), out);
+        out = std::copy(run.significant.begin(), run.significant.end(), out);
     }
-    key += '\0';
+    *out++ = '\0';
 }
 
 // Digits are ASCII and never part of a UTF-8 sequence, so the digit runs are the runs of
 // digit bytes; more leading zeros come first.
-void appendLeadingZeros(std::string_view text, std::string& key) {
+void appendLeadingZeros(std::string_view text, char*& out) {
     for (size_t pos = 0; pos < text.size();) {
         if (!isDigit(text[pos])) {
             ++pos;
             continue;
         }
-        appendFalling(takeDigitRun(text, pos).leadingZeros, key);
+        appendFalling(takeDigitRun(text, pos).leadingZeros, out);
     }
 }
 
@@ -243,6 +244,44 @@ uint64_t keyHead(std::string_view key) {
     for (size_t i = 0; i < 8; ++i)
         head = (head << 8) | (i < key.size() ? static_cast<unsigned char>(key[i]) : 0u);
     return head;
+}
+
+// Sorts entries by head, stably, one byte at a time from the lowest; a byte that every head
+// shares needs no pass. Eight passes over the entries beat a comparison sort's seventeen
+// rounds of unpredictable branches for a folder of 100,000 names.
+void sortByHead(std::vector<SortEntry>& entries) {
+    std::array<std::array<uint32_t, 256>, 8> counts{};
+    for (const SortEntry& entry : entries) {
+        for (size_t byte = 0; byte < 8; ++byte)
+            ++counts[byte][(entry.head >> (8 * byte)) & 0xFF];
+    }
+    std::vector<SortEntry> spare(entries.size());
+    for (size_t byte = 0; byte < 8; ++byte) {
+        std::array<uint32_t, 256>& next = counts[byte];
+        if (std::find(next.begin(), next.end(), entries.size()) != next.end())
+            continue;
+        uint32_t total = 0;
+        for (uint32_t& count : next)
+            total += std::exchange(count, total);
+        for (const SortEntry& entry : entries)
+            spare[next[(entry.head >> (8 * byte)) & 0xFF]++] = entry;
+        entries.swap(spare);
+    }
+}
+
+// Orders each run of equal heads by the whole keys.
+template <typename KeyOf>
+void sortTies(std::vector<SortEntry>& entries, const KeyOf& keyOf) {
+    for (auto run = entries.begin(); run != entries.end();) {
+        const auto end = std::find_if(
+            run, entries.end(), [&](const SortEntry& entry) { return entry.head != run->head; });
+        if (end - run > 1) {
+            std::sort(run, end, [&](const SortEntry& a, const SortEntry& b) {
+                return keyOf(a.position) < keyOf(b.position);
+            });
+        }
+        run = end;
+    }
 }
 
 // The order by comparing names directly, for key sets too large for 32-bit offsets.
@@ -323,9 +362,15 @@ bool pathLessNatural(const std::filesystem::path& a, const std::filesystem::path
 }
 
 void appendNaturalKey(std::string_view text, std::string& key) {
-    appendUnits(text, key);
-    appendLeadingZeros(text, key);
-    key += text;
+    // A byte takes at most three key bytes as a unit, one as a leading zero and one as itself,
+    // and the units end with one more.
+    const size_t start = key.size();
+    key.resize(start + 5 * text.size() + 1);
+    char* out = key.data() + start;
+    appendUnits(text, out);
+    appendLeadingZeros(text, out);
+    out = std::copy(text.begin(), text.end(), out);
+    key.resize(static_cast<size_t>(out - key.data()));
 }
 
 std::string naturalKey(std::string_view text) {
@@ -352,9 +397,8 @@ std::vector<uint32_t> naturalOrder(size_t count,
     std::vector<SortEntry> entries(count);
     for (size_t i = 0; i < count; ++i)
         entries[i] = {keyHead(keyOf(static_cast<uint32_t>(i))), static_cast<uint32_t>(i)};
-    std::sort(entries.begin(), entries.end(), [&](const SortEntry& a, const SortEntry& b) {
-        return a.head != b.head ? a.head < b.head : keyOf(a.position) < keyOf(b.position);
-    });
+    sortByHead(entries);
+    sortTies(entries, keyOf);
     std::vector<uint32_t> order(count);
     for (size_t i = 0; i < count; ++i)
         order[i] = entries[i].position;
