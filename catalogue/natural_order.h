@@ -26,7 +26,8 @@ void appendNaturalKey(std::string_view text, std::string& key);
 
 // The positions 0 to count - 1 ordered so that their names ascend by naturalCompare, sorting by
 // one key per name rather than decoding both names in every comparison. nameAt may be called
-// more than once per position; its views must stay valid until the call returns.
+// more than once per position; its views must stay valid until the call returns. count is
+// below 2^32.
 std::vector<uint32_t> naturalOrder(size_t count,
                                    const std::function<std::string_view(size_t)>& nameAt);
 
