@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <limits>
+#include <utility>
 
 #include "catalogue/utf8_decode.h"
 
@@ -141,6 +143,158 @@ size_t commonUnitPrefix(std::string_view a, std::string_view b) {
     return length;
 }
 
+// The key of a name: its units, a 0 byte ending them, the leading zeros of its digit runs,
+// then its own bytes. Each part is compared only where the parts before it are equal, as
+// naturalCompare's three levels are. A unit is a character key plus one (so 0 ends the units
+// first) in one to three bytes whose first byte tells the length, and a digit run is the
+// digit run's rank as a unit, its length and its significant digits.
+constexpr uint32_t kTwoByteUnit = 0xC0;
+constexpr uint32_t kThreeByteUnit = 0x2FC0;
+constexpr uint32_t kThreeByteLead = 0xEF;
+constexpr uint32_t kLargestUnit = kInvalidByteBase + 0xFF + 1;
+static_assert(kThreeByteLead + ((kLargestUnit - kThreeByteUnit) >> 16) <= 0xFF,
+              "every unit fits three key bytes");
+static_assert(kDigitRunKey + 1 < kTwoByteUnit, "a digit run's rank is one key byte");
+
+void appendUnit(uint32_t unit, char*& out) {
+    if (unit < kTwoByteUnit) {
+        *out++ = static_cast<char>(unit);
+    } else if (unit < kThreeByteUnit) {
+        const uint32_t rest = unit - kTwoByteUnit;
+        *out++ = static_cast<char>(kTwoByteUnit + (rest >> 8));
+        *out++ = static_cast<char>(rest & 0xFF);
+    } else {
+        const uint32_t rest = unit - kThreeByteUnit;
+        *out++ = static_cast<char>(kThreeByteLead + (rest >> 16));
+        *out++ = static_cast<char>((rest >> 8) & 0xFF);
+        *out++ = static_cast<char>(rest & 0xFF);
+    }
+}
+
+// A count of any size whose bytes order larger counts later (rising) or earlier (falling);
+// neither form is a prefix of another count's form.
+void appendRising(size_t count, char*& out) {
+    for (; count >= 0xFF; count -= 0xFF)
+        *out++ = '\xFF';
+    *out++ = static_cast<char>(count);
+}
+
+void appendFalling(size_t count, char*& out) {
+    for (; count >= 0xFF; count -= 0xFF)
+        *out++ = '\0';
+    *out++ = static_cast<char>(0xFF - count);
+}
+
+// ASCII decodes as itself and only its capitals fold, so most names skip decoding.
+uint32_t nextUnitKey(std::string_view text, size_t& pos) {
+    const auto byte = static_cast<unsigned char>(text[pos]);
+    if (byte >= 0x80)
+        return nextKey(text, pos);
+    ++pos;
+    return byte >= 'A' && byte <= 'Z' ? byte + ('a' - 'A') : byte;
+}
+
+void appendUnits(std::string_view text, char*& out) {
+    for (size_t pos = 0; pos < text.size();) {
+        if (!isDigit(text[pos])) {
+            appendUnit(nextUnitKey(text, pos) + 1, out);
+            continue;
+        }
+        const DigitRun run = takeDigitRun(text, pos);
+        *out++ = static_cast<char>(kDigitRunKey + 1);
+        appendRising(run.significant.size(), out);
+        out = std::copy(run.significant.begin(), run.significant.end(), out);
+    }
+    *out++ = '\0';
+}
+
+// Digits are ASCII and never part of a UTF-8 sequence, so the digit runs are the runs of
+// digit bytes; more leading zeros come first.
+void appendLeadingZeros(std::string_view text, char*& out) {
+    for (size_t pos = 0; pos < text.size();) {
+        if (!isDigit(text[pos])) {
+            ++pos;
+            continue;
+        }
+        appendFalling(takeDigitRun(text, pos).leadingZeros, out);
+    }
+}
+
+// The length that every name begins with, cut back to a unit boundary as commonUnitPrefix
+// does: the units, zeros and bytes of that prefix are the same in every key.
+size_t sharedUnitPrefix(size_t count, const std::function<std::string_view(size_t)>& nameAt) {
+    if (count == 0)
+        return 0;
+    const std::string_view first = nameAt(0);
+    size_t length = first.size();
+    for (size_t i = 1; i < count && length > 0; ++i)
+        length = commonUnitPrefix(first.substr(0, length), nameAt(i));
+    return length;
+}
+
+// A sort entry: the key's first eight bytes as a number (zeros past its end) decide most
+// comparisons without reaching the key itself.
+struct SortEntry {
+    uint64_t head;
+    uint32_t position;
+};
+
+uint64_t keyHead(std::string_view key) {
+    uint64_t head = 0;
+    for (size_t i = 0; i < 8; ++i)
+        head = (head << 8) | (i < key.size() ? static_cast<unsigned char>(key[i]) : 0u);
+    return head;
+}
+
+// Sorts entries by head, stably, one byte at a time from the lowest; a byte that every head
+// shares needs no pass. Eight passes over the entries beat a comparison sort's seventeen
+// rounds of unpredictable branches for a folder of 100,000 names.
+void sortByHead(std::vector<SortEntry>& entries) {
+    std::array<std::array<uint32_t, 256>, 8> counts{};
+    for (const SortEntry& entry : entries) {
+        for (size_t byte = 0; byte < 8; ++byte)
+            ++counts[byte][(entry.head >> (8 * byte)) & 0xFF];
+    }
+    std::vector<SortEntry> spare(entries.size());
+    for (size_t byte = 0; byte < 8; ++byte) {
+        std::array<uint32_t, 256>& next = counts[byte];
+        if (std::find(next.begin(), next.end(), entries.size()) != next.end())
+            continue;
+        uint32_t total = 0;
+        for (uint32_t& count : next)
+            total += std::exchange(count, total);
+        for (const SortEntry& entry : entries)
+            spare[next[(entry.head >> (8 * byte)) & 0xFF]++] = entry;
+        entries.swap(spare);
+    }
+}
+
+// Orders each run of equal heads by the whole keys.
+template <typename KeyOf>
+void sortTies(std::vector<SortEntry>& entries, const KeyOf& keyOf) {
+    for (auto run = entries.begin(); run != entries.end();) {
+        const auto end = std::find_if(
+            run, entries.end(), [&](const SortEntry& entry) { return entry.head != run->head; });
+        if (end - run > 1) {
+            std::sort(run, end, [&](const SortEntry& a, const SortEntry& b) {
+                return keyOf(a.position) < keyOf(b.position);
+            });
+        }
+        run = end;
+    }
+}
+
+// The order by comparing names directly, for key sets too large for 32-bit offsets.
+std::vector<uint32_t> comparedOrder(size_t count,
+                                    const std::function<std::string_view(size_t)>& nameAt) {
+    std::vector<uint32_t> order(count);
+    for (size_t i = 0; i < count; ++i)
+        order[i] = static_cast<uint32_t>(i);
+    std::sort(order.begin(), order.end(),
+              [&](uint32_t a, uint32_t b) { return naturalCompare(nameAt(a), nameAt(b)) < 0; });
+    return order;
+}
+
 }  // namespace
 
 char32_t foldCase(char32_t codePoint) {
@@ -205,4 +359,48 @@ int naturalCompare(std::string_view a, std::string_view b) {
 
 bool pathLessNatural(const std::filesystem::path& a, const std::filesystem::path& b) {
     return naturalCompare(a.native(), b.native()) < 0;
+}
+
+void appendNaturalKey(std::string_view text, std::string& key) {
+    // A byte takes at most three key bytes as a unit, one as a leading zero and one as itself,
+    // and the units end with one more.
+    const size_t start = key.size();
+    key.resize(start + 5 * text.size() + 1);
+    char* out = key.data() + start;
+    appendUnits(text, out);
+    appendLeadingZeros(text, out);
+    out = std::copy(text.begin(), text.end(), out);
+    key.resize(static_cast<size_t>(out - key.data()));
+}
+
+std::string naturalKey(std::string_view text) {
+    std::string key;
+    appendNaturalKey(text, key);
+    return key;
+}
+
+std::vector<uint32_t> naturalOrder(size_t count,
+                                   const std::function<std::string_view(size_t)>& nameAt) {
+    const size_t prefix = sharedUnitPrefix(count, nameAt);
+    std::string keys;
+    std::vector<uint32_t> starts(count + 1);
+    for (size_t i = 0; i < count; ++i) {
+        appendNaturalKey(nameAt(i).substr(prefix), keys);
+        if (keys.size() > std::numeric_limits<uint32_t>::max())
+            return comparedOrder(count, nameAt);
+        starts[i + 1] = static_cast<uint32_t>(keys.size());
+    }
+    const auto keyOf = [&](uint32_t position) {
+        return std::string_view(keys).substr(starts[position],
+                                             starts[position + 1] - starts[position]);
+    };
+    std::vector<SortEntry> entries(count);
+    for (size_t i = 0; i < count; ++i)
+        entries[i] = {keyHead(keyOf(static_cast<uint32_t>(i))), static_cast<uint32_t>(i)};
+    sortByHead(entries);
+    sortTies(entries, keyOf);
+    std::vector<uint32_t> order(count);
+    for (size_t i = 0; i < count; ++i)
+        order[i] = entries[i].position;
+    return order;
 }

@@ -42,7 +42,14 @@ const std::filesystem::path* currentPath(const PictureListState& list) {
 }
 
 void sortPictureList(PictureListState& list) {
-    std::sort(list.pictureList.begin(), list.pictureList.end(), pathLessNatural);
+    std::vector<std::filesystem::path>& entries = list.pictureList;
+    const std::vector<uint32_t> order = naturalOrder(
+        entries.size(), [&](size_t i) { return std::string_view(entries[i].native()); });
+    std::vector<std::filesystem::path> sorted;
+    sorted.reserve(entries.size());
+    for (const uint32_t position : order)
+        sorted.push_back(std::move(entries[position]));
+    entries = std::move(sorted);
 }
 
 void locateRequested(PictureListState& list) {
@@ -58,17 +65,21 @@ void locateRequested(PictureListState& list) {
 void openPicture(PictureListState& list, std::optional<std::filesystem::path> requested,
                  const std::filesystem::path& programFolder) {
     list.requestedPath = kNoRequest;
+    std::filesystem::path folder = programFolder;
     if (requested) {
         list.requestedPath = absoluteRequest(*requested);
-        const std::filesystem::path folder = list.requestedPath.parent_path();
-        scanFolder(list, folder, scanFromRequested);
-        scanFolder(list, folder, scanUntilRequested);
-    } else {
-        // Emptied here too, so a second open without a path can't list the folder twice.
-        list.pictureList.clear();
-        scanFolder(list, programFolder, scanUntilRequested);
+        folder = list.requestedPath.parent_path();
     }
-    sortPictureList(list);
+    // One read of the folder: scanning from the requested entry and then up to it lists the
+    // same pictures, and the order is total, so the listing order is forgotten either way.
+    // The names are sorted before they become paths, so no path is built twice or moved.
+    const FolderListing listing = listPictureFiles(folder);
+    const std::vector<uint32_t> order =
+        naturalOrder(listing.size(), [&](size_t i) { return listing.name(i); });
+    list.pictureList.clear();
+    list.pictureList.reserve(order.size());
+    for (const uint32_t position : order)
+        list.pictureList.push_back(listing.fullPath(position));
     locateRequested(list);
 }
 

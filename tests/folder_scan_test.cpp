@@ -1,10 +1,12 @@
 #include "catalogue/folder_scan.h"
 
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <string>
 #include <system_error>
@@ -164,6 +166,37 @@ TEST(OpenPicture, EveryRequestedPictureBecomesCurrent) {
     const PictureListState notPicture = openedWith(folder.path() / "notes.txt");
     EXPECT_EQ(orderedNames(notPicture), natural);
     EXPECT_EQ(notPicture.currentIndex, 0);
+}
+
+// The folder's own openings, as inotify reports them; an open that lists the folder twice
+// doubles its cost in a folder of many thousands.
+int folderOpenings(const fs::path& folder, const std::function<void()>& action) {
+    const int events = ::inotify_init1(IN_NONBLOCK);
+    // Closes are watched too: inotify merges an event into an identical unread one before it.
+    ::inotify_add_watch(events, folder.c_str(), IN_OPEN | IN_CLOSE_NOWRITE);
+    action();
+    int openings = 0;
+    alignas(inotify_event) char buffer[4096];
+    for (ssize_t got; (got = ::read(events, buffer, sizeof buffer)) > 0;) {
+        for (ssize_t at = 0; at < got;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+            openings += event->len == 0 && (event->mask & IN_OPEN) != 0 ? 1 : 0;
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+    ::close(events);
+    return openings;
+}
+
+TEST(OpenPicture, ReadsTheFolderOnce) {
+    ScratchFolder folder;
+    folder.touch("a.jpg");
+    folder.touch("b.jpg");
+    for (const char* requested : {"a.jpg", "b.jpg", "missing.jpg"}) {
+        EXPECT_EQ(folderOpenings(folder.path(), [&] { openedWith(folder.path() / requested); }), 1)
+            << requested;
+    }
+    EXPECT_EQ(folderOpenings(folder.path(), [&] { openedWith(std::nullopt, folder.path()); }), 1);
 }
 
 TEST(OpenPicture, NamesDifferingInCaseAreBothListed) {

@@ -122,6 +122,65 @@ TEST(NaturalOrder, IsStrictTotalOrderIndependentOfInputOrder) {
     }
 }
 
+int sign(int value) {
+    return (value > 0) - (value < 0);
+}
+
+// Names made of the pieces where a key could go wrong: digit runs with and without leading
+// zeros (some longer than a key's one-byte counts), case pairs in and beyond ASCII, the code
+// points where a unit's key grows a byte, invalid and truncated UTF-8, and separators.
+std::vector<std::string> randomNames(size_t count, uint32_t seed) {
+    // clang-format off
+    const std::vector<std::string> pieces = {
+        "0", "00", "1", "01", "9", "10", "007", std::string(254, '0'), std::string(254, '4'), std::string(255, '4'),
+        "a", "A", "z", "Z", "_", ".", " ", "-", "/", "~", std::string(1, '\0'),
+        "\xC3\xA9", "\xC3\x89", "\xC3\x9F", "\xE1\xBA\x9E", "\xCE\xA3", "\xCF\x83", "\xCF\x82",
+        "\xD0\xAF", "\xD1\x8F", "\xC2\xBF", "\xC3\x80", "\xE2\xBE\xBF", "\xE2\xBF\x80",
+        "\xEF\xBC\xBA", "\xF0\x9F\x98\x80", "\xF4\x8F\xBF\xBF", "\xFF", "\x80", "\xC3",
+        "\xE2\x82", "\xED\xA0\x80", "\xC0\xAF"};
+    // clang-format on
+    std::mt19937 random(seed);
+    std::vector<std::string> names(count);
+    for (std::string& name : names) {
+        for (size_t length = random() % 6; length > 0; --length)
+            name += pieces[random() % pieces.size()];
+    }
+    return names;
+}
+
+// The key order must be naturalCompare's order for every pair, so that sorting by keys can
+// never place a name where the comparison would not.
+TEST(NaturalKey, OrdersEveryPairAsNaturalCompare) {
+    const std::vector<std::string> names = randomNames(600, 20251209);
+    std::vector<std::string> keys;
+    for (const std::string& name : names)
+        keys.push_back(naturalKey(name));
+    for (size_t a = 0; a < names.size(); ++a) {
+        for (size_t b = 0; b < names.size(); ++b) {
+            ASSERT_EQ(sign(keys[a].compare(keys[b])), sign(naturalCompare(names[a], names[b])))
+                << testing::PrintToString(names[a]) << " / " << testing::PrintToString(names[b]);
+        }
+    }
+}
+
+// naturalOrder leaves out the bytes every name begins with; prefixes ending in a digit or
+// inside a UTF-8 sequence must be cut back, or the first unit after them would change.
+TEST(NaturalOrder, KeyedSortMatchesComparisonSort) {
+    for (const std::string prefix : {"", "/p/", "/p/IMG_0", "/p/7", "/p/\xC3", "\xC3\xA9"}) {
+        std::vector<std::string> names = randomNames(3000, 7);
+        for (std::string& name : names)
+            name.insert(0, prefix);
+        std::vector<std::string> expected = names;
+        std::sort(expected.begin(), expected.end(),
+                  [](const auto& a, const auto& b) { return naturalCompare(a, b) < 0; });
+        std::vector<std::string> keyed;
+        for (const uint32_t position :
+             naturalOrder(names.size(), [&](size_t i) { return std::string_view(names[i]); }))
+            keyed.push_back(names[position]);
+        EXPECT_EQ(keyed, expected) << testing::PrintToString(prefix);
+    }
+}
+
 TEST(FoldCase, MapsCapitalsToTheirSmallLetters) {
     const std::vector<std::pair<char32_t, char32_t>> rows = {
         {U'A', U'a'},           {U'a', U'a'},
