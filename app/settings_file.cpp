@@ -17,7 +17,6 @@ namespace {
 
 Q_LOGGING_CATEGORY(lcSettings, "quillmere.settings", QtInfoMsg)
 
-constexpr int32_t kDefaultBackground = 250;
 constexpr int32_t kBlackBackground = 0;
 constexpr const char* kFileName = "quillmere.settings";
 // Every user reads the file; only the rename replaces it.

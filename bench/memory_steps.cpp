@@ -63,7 +63,7 @@ QImage makePicture(int seed) {
 // Writes the distinct pictures once and links them under 200 names, so the walk decodes
 // 200 files of 24 megapixels without 200 files' worth of disk.
 fs::path makeFolder(int steps) {
-    const fs::path folder =
+    fs::path folder =
         fs::temp_directory_path() / ("quillmere_memory_" + std::to_string(::getpid()));
     fs::create_directories(folder / "sources");
     for (int i = 0; i < kDistinct; ++i) {

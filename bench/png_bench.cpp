@@ -25,10 +25,10 @@ namespace {
 // /tmp: gradients with noise and a varying alpha, so it deflates about as poorly as a photo.
 const std::filesystem::path& benchPng() {
     static const std::filesystem::path file = [] {
-        const std::filesystem::path suite = "/tmp/latency-pictures/png/c01.png";
+        std::filesystem::path suite = "/tmp/latency-pictures/png/c01.png";
         if (std::filesystem::exists(suite))
             return suite;
-        const std::filesystem::path path = "/tmp/quillmere-bench-4000x3000.png";
+        std::filesystem::path path = "/tmp/quillmere-bench-4000x3000.png";
         if (std::filesystem::exists(path))
             return path;
         QImage image(4000, 3000, QImage::Format_ARGB32);

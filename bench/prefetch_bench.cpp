@@ -17,7 +17,7 @@ namespace {
 
 const std::filesystem::path& photo() {
     static const std::filesystem::path file = [] {
-        const std::filesystem::path path = "/tmp/quillmere-prefetch-bench-6000x4000.jpg";
+        std::filesystem::path path = "/tmp/quillmere-prefetch-bench-6000x4000.jpg";
         if (std::filesystem::exists(path))
             return path;
         QImage image(6000, 4000, QImage::Format_RGB32);

@@ -45,7 +45,7 @@ FileFacts readFileFacts(const std::string& nativePath) {
 
 QString describeSize(uint64_t bytes) {
     const QLocale locale;
-    const QString exact = QStringLiteral("%1 bytes").arg(locale.toString(qulonglong(bytes)));
+    QString exact = QStringLiteral("%1 bytes").arg(locale.toString(qulonglong(bytes)));
     if (bytes < 1000) {  // the decimal units begin at a thousand
         return exact;
     }

@@ -293,7 +293,7 @@ class SizedPictures {
     explicit SizedPictures(const fs::path& folder) : folder_(folder) {}
 
     fs::path add(const std::string& name, size_t bytes) {
-        const fs::path file = folder_ / name;
+        fs::path file = folder_ / name;
         writeFile(file, name);
         std::lock_guard lock(mutex_);
         bytes_[file] = bytes;

@@ -27,7 +27,7 @@ Corner redCorner(const Image& picture) {
     const int w = picture.width();
     const int h = picture.height();
     auto isRed = [&](int x, int y) {
-        const uint8_t* p = picture.row(y) + x * 4;
+        const uint8_t* p = picture.row(y) + ptrdiff_t{4} * x;
         return p[2] > 200 && p[0] < 60;
     };
     if (isRed(w / 4, h / 4))

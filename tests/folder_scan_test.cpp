@@ -40,7 +40,7 @@ class ScratchFolder {
     }
     const fs::path& path() const { return path_; }
     fs::path touch(const std::string& relative) const {
-        const fs::path file = path_ / relative;
+        fs::path file = path_ / relative;
         fs::create_directories(file.parent_path());
         std::ofstream(file) << "x";
         return file;

@@ -41,7 +41,7 @@ const Picture kPictures[] = {
 };
 
 // Bands of a few rows, and bands that hold a tile row of the tiled picture but not all of it.
-constexpr size_t kBandBudgets[] = {24 * 1024, 96 * 1024};
+constexpr size_t kBandBudgets[] = {size_t{24} << 10, size_t{96} << 10};
 
 class Jpeg2000Picture : public testing::TestWithParam<Picture> {};
 

@@ -55,8 +55,10 @@ Bytes encode(const Jpeg& picture) {
     for (int y = 0; y < picture.height; ++y) {
         for (int x = 0; x < picture.width; ++x)
             for (int c = 0; c < info.input_components; ++c)
-                row[static_cast<size_t>(x * info.input_components + c)] = static_cast<uint8_t>(
-                    (x * (c + 2) + y * (5 - c)) / 3 + ((x * 7919 + y * 104729 + c) % 23));
+                row[static_cast<size_t>(x) * static_cast<size_t>(info.input_components) +
+                    static_cast<size_t>(c)] =
+                    static_cast<uint8_t>((x * (c + 2) + y * (5 - c)) / 3 +
+                                         ((x * 7919 + y * 104729 + c) % 23));
         JSAMPROW rows[] = {row.data()};
         jpeg_write_scanlines(&info, rows, 1);
     }

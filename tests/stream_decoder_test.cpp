@@ -98,11 +98,11 @@ QByteArray rawRows(const Png& p) {
         const bool keyed = !p.trns.isEmpty() && p.colourType != 3 && p.depth >= 8;
         for (int x = 0; keyed && y % 5 == 0 && x < p.width; x += 4) {
             for (int c = 0; c < channelsOf(p.colourType); ++c) {
-                const qsizetype at =
-                    qsizetype{y} * (stride + 1) + 1 + x * bits / 8 + c * p.depth / 8;
+                const qsizetype at = qsizetype{y} * (stride + 1) + 1 + qsizetype{x} * bits / 8 +
+                                     qsizetype{c} * p.depth / 8;
                 if (p.depth == 16)
-                    rows[at] = p.trns[2 * c];
-                rows[at + p.depth / 8 - 1] = p.trns[2 * c + 1];
+                    rows[at] = p.trns[qsizetype{2} * c];
+                rows[at + p.depth / 8 - 1] = p.trns[qsizetype{2} * c + 1];
             }
         }
     }

@@ -108,7 +108,7 @@ class BmpSource final : public StreamSource {
             const uint8_t* row =
                 pixels_ + stride_ * static_cast<size_t>(topDown_ ? y : height_ - 1 - y);
             for (int32_t i = 0; i < writer.columns(); ++i) {
-                const auto x = static_cast<size_t>(writer.left() + i);
+                const size_t x = static_cast<size_t>(writer.left()) + static_cast<size_t>(i);
                 if (bits_ == 8) {
                     words[i] = palette_[row[x]];
                 } else if (bits_ == 24) {

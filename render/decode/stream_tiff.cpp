@@ -110,7 +110,7 @@ void toPixelWords(uint32_t* row, int32_t width, bool premultiplied) {
     }
     if (!premultiplied)
         return;
-    QImage line(reinterpret_cast<uchar*>(row), width, 1, width * 4,
+    QImage line(reinterpret_cast<uchar*>(row), width, 1, qsizetype{width} * 4,
                 QImage::Format_ARGB32_Premultiplied);
     line.convertTo(QImage::Format_ARGB32);
     if (line.constBits() != reinterpret_cast<const uchar*>(row))

@@ -116,9 +116,10 @@ void accumulateRows(const uint8_t* a, const uint8_t* b, int32_t w0, int32_t w1, 
         for (int half = 0; half < 2; ++half) {
             const __m128i low = _mm_madd_epi16(_mm_unpacklo_epi8(pairs[half], zero), weights);
             const __m128i high = _mm_madd_epi16(_mm_unpackhi_epi8(pairs[half], zero), weights);
-            _mm_storeu_si128(out + 2 * half, _mm_add_epi32(_mm_loadu_si128(out + 2 * half), low));
-            _mm_storeu_si128(out + 2 * half + 1,
-                             _mm_add_epi32(_mm_loadu_si128(out + 2 * half + 1), high));
+            _mm_storeu_si128(out + ptrdiff_t{2} * half,
+                             _mm_add_epi32(_mm_loadu_si128(out + ptrdiff_t{2} * half), low));
+            _mm_storeu_si128(out + ptrdiff_t{2} * half + 1,
+                             _mm_add_epi32(_mm_loadu_si128(out + ptrdiff_t{2} * half + 1), high));
         }
     }
     for (; i < length; ++i)
@@ -259,7 +260,7 @@ std::optional<PairedColumns> pairColumns(const AxisTaps& cols) {
         const int32_t* w = cols.weight.data() + cols.offset[c];
         const int32_t n = cols.count[c];
         for (int32_t k = 0; k < paired.pairs; ++k) {
-            const int32_t first = 2 * k < n ? w[2 * k] : 0;
+            const int32_t first = 2 * k < n ? w[ptrdiff_t{2} * k] : 0;
             const int32_t second = 2 * k + 1 < n ? w[2 * k + 1] : 0;
             paired.weights[k].insert(paired.weights[k].end(), 4, pairWord(first, second));
         }
@@ -279,7 +280,8 @@ __m128i pairedSums(const PairedColumns& paired, const int16_t* in, size_t c) {
     const int16_t* p = in + paired.offset[c];
     __m128i sum = _mm_setzero_si128();
     for (int k = 0; k < Pairs; ++k) {
-        const __m128i taps = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8 * k));
+        const __m128i taps =
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + ptrdiff_t{8} * k));
         const __m128i weights =
             _mm_loadu_si128(reinterpret_cast<const __m128i*>(paired.weights[k].data() + c * 4));
         sum = _mm_add_epi32(
@@ -319,8 +321,9 @@ __attribute__((target("avx2"))) __m256i pairedSumsAvx2(const PairedColumns& pair
     __m256i sum = _mm256_setzero_si256();
     for (int k = 0; k < Pairs; ++k) {
         const __m256i taps = _mm256_inserti128_si256(
-            _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 8 * k))),
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + 8 * k)), 1);
+            _mm256_castsi128_si256(
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + ptrdiff_t{8} * k))),
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(q + ptrdiff_t{8} * k)), 1);
         const __m256i weights =
             _mm256_loadu_si256(reinterpret_cast<const __m256i*>(paired.weights[k].data() + c * 4));
         sum = _mm256_add_epi32(sum,
