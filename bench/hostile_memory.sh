@@ -23,27 +23,7 @@ openbox >/dev/null 2>&1 &
 wm=$!
 sleep 1
 
-be16() { printf "\\x$(printf %02x $(($1 >> 8)))\\x$(printf %02x $(($1 & 255)))"; }
-be32() { be16 $(($1 >> 16)); be16 $(($1 & 65535)); }
-
-# The hostile files, written here from their few bytes.
-progressive_jpeg() {  # a progressive JPEG claiming 28000 x 15750, three full-size components
-    { printf '\xff\xd8\xff\xdb'; be16 67; printf '\x00'; head -c 64 /dev/zero | tr '\0' '\1'
-      printf '\xff\xc2'; be16 17; printf '\x08'; be16 15750; be16 28000
-      printf '\x03\x01\x11\x00\x02\x11\x00\x03\x11\x00\xff\xc4'; be16 20
-      printf '\x00\x01'; head -c 16 /dev/zero; printf '\xff\xda'; be16 12
-      printf '\x03\x01\x00\x02\x00\x03\x00\x00\x00\x00'; head -c 8 /dev/zero; printf '\xff\xd9'
-    } >"$1"
-}
-many_tiles_j2k() {  # 255 x 255 tiles of one pixel, 40 components
-    { printf '\xff\x4f\xff\x51'; be16 158; be16 0
-      for v in 255 255 0 0 1 1 0 0; do be32 $v; done; be16 40
-      for _ in $(seq 40); do printf '\x07\x01\x01'; done
-      printf '\xff\x52'; be16 12; printf '\x00\x00\x00\x01\x00\x05\x04\x04\x00\x00'
-      printf '\xff\x5c'; be16 19; head -c 17 /dev/zero | tr '\0' '\100'
-      printf '\xff\x90'; be16 10; be16 0; be32 0; printf '\x00\x01'
-    } >"$1"
-}
+seeds="$(dirname "$0")/../fuzz/corpus/hostile"  # the decode fuzzer's tiny hostile seeds
 wide_png() {  # 46000 x 11600 black pixels in about 2 MB
     python3 - "$1" <<'PY'
 import struct, sys, zlib
@@ -70,8 +50,9 @@ setup_row() {
     case $row in
         ordinary) cp "$work/a.jpg" "$folder/b.jpg" ;;
         settings-65536) ;;
-        progressive-jpeg-x3) for n in b c d; do progressive_jpeg "$folder/$n.jpg"; done ;;
-        j2k-tiles) many_tiles_j2k "$folder/b.j2k"; many_tiles_j2k "$folder/z.j2k" ;;
+        progressive-jpeg-x3) for n in b c d; do cp "$seeds/progressive-28000x15750.jpg" "$folder/$n.jpg"; done ;;
+        j2k-tiles) cp "$seeds/tiles-65025x40-components.j2k" "$folder/b.j2k"
+                    cp "$seeds/tiles-65025x40-components.j2k" "$folder/z.j2k" ;;
         wide-png-x2) cp "$work/png-source/wide.png" "$folder/b.png"
                      cp "$work/png-source/wide.png" "$folder/z.png" ;;
         named-films) printf '\x1a\x45\xdf\xa3' >"$folder/b.jpg.mkv"; truncate -s 2047M "$folder/b.jpg.mkv"
