@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "catalogue/picture_extensions.h"
+#include "platform/file_system_probe.h"
 
 namespace {
 
@@ -65,6 +66,7 @@ std::filesystem::path FolderListing::fullPath(size_t index) const {
 FolderListing listPictureFiles(const std::filesystem::path& folder) {
     FolderListing listing;
     listing.prefix = pathPrefix(folder);
+    noteFileSystemCall(FileSystemCall::List, folder.c_str());
     DIR* entries = ::opendir(folder.c_str());
     if (entries == nullptr)
         return listing;

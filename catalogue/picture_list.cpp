@@ -7,6 +7,7 @@
 #include "catalogue/folder_scan.h"
 #include "catalogue/natural_order.h"
 #include "catalogue/utf8_decode.h"
+#include "platform/file_system_probe.h"
 
 namespace {
 
@@ -154,6 +155,7 @@ std::string titleFileName(const std::filesystem::path& path) {
 }
 
 bool removePictureFile(const std::filesystem::path& path) {
+    noteFileSystemCall(FileSystemCall::Remove, path.c_str());
     std::error_code error;
     if (!std::filesystem::is_directory(std::filesystem::symlink_status(path, error)))
         std::filesystem::remove(path, error);

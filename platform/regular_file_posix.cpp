@@ -1,5 +1,7 @@
 #include "platform/regular_file.h"
 
+#include "platform/file_system_probe.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -18,6 +20,7 @@ FileVersion versionOf(const struct stat& info) {
 }  // namespace
 
 std::optional<FileVersion> regularFileVersion(const std::filesystem::path& path) {
+    noteFileSystemCall(FileSystemCall::Stat, path.c_str());
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
         return std::nullopt;
@@ -29,6 +32,7 @@ std::optional<RegularFile> RegularFile::open(const std::filesystem::path& path) 
         return std::nullopt;
     // The name may lead elsewhere by now. O_NONBLOCK: opening a FIFO for reading would wait
     // for a writer, for ever; the descriptor's own status decides.
+    noteFileSystemCall(FileSystemCall::Open, path.c_str());
     const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
     if (fd < 0)
         return std::nullopt;
@@ -62,6 +66,7 @@ RegularFile::~RegularFile() {
 }
 
 size_t RegularFile::readAt(uint64_t offset, std::span<uint8_t> into) const {
+    noteFileSystemCall(FileSystemCall::Read, nullptr);
     size_t done = 0;
     while (done < into.size()) {
         const ssize_t got =
