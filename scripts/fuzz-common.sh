@@ -12,7 +12,10 @@ fuzz_prepare() {
         CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja \
             -DQUILLMERE_FUZZ=ON -DQUILLMERE_BENCH=OFF
     fi
-    cmake --build "$build" --target "$1"
+    # CI builds both targets first and then fuzzes them side by side, one core each.
+    if [ -z "${QUILLMERE_FUZZ_BUILT:-}" ]; then
+        cmake --build "$build" --target "$1"
+    fi
     work="$(mktemp -d "/tmp/$1.XXXXXX")"
     mkdir -p "$work/corpus"
 }

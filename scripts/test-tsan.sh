@@ -13,5 +13,5 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLMERE_WE
 cmake --build "$build" --target "${targets[@]}"
 export QT_QPA_PLATFORM=offscreen
 export TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp halt_on_error=1 exitcode=66"
-ctest --test-dir "$build" --output-on-failure --timeout 1200 \
+ctest --test-dir "$build" --parallel "$(nproc)" --output-on-failure --timeout 1200 \
     -R "^($(IFS='|'; echo "${targets[*]}"))\$"

@@ -10,4 +10,4 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLMERE_WE
     "$@"
 cmake --build "$build"
 export QT_QPA_PLATFORM=offscreen
-ctest --test-dir "$build" --output-on-failure --timeout 900
+ctest --test-dir "$build" --parallel "$(nproc)" --output-on-failure --timeout 900
