@@ -129,7 +129,7 @@ TEST_F(PictureArrival, StepsFasterThanTheDecodesShowEveryPicture) {
     for (int i = 0; i < 6; ++i) {
         const std::string name = "p" + std::to_string(i) + ".bmp";
         writePicture(folder / name, 40, 20, colours[i]);
-        slow.set(name, i == 0 ? 0 : 150);
+        slow.set(name, i == 0 ? 0 : 90);
     }
     openSlowly(folder / "p0.bmp");
     FrameRecorder frames(fixture.window->surface());
