@@ -9,7 +9,6 @@
 
 #include <chrono>
 
-#include "app/about_dialog.h"
 #include "app/delete_confirmation.h"
 #include "app/dpi.h"
 #include "app/picture_surface.h"
@@ -22,7 +21,6 @@
 #include "app/window_title.h"
 #include "catalogue/picture_list.h"
 #include "commands/input_map.h"
-#include "commands/shell_actions.h"
 #include "commands/slideshow.h"
 #include "platform/print_job.h"
 #include "render/render_pipeline.h"
@@ -239,38 +237,9 @@ void ViewerWindow::openDroppedFile(const std::filesystem::path& file) {
     reloadCurrent();
 }
 
-// Every command reaches its handler through this one table, from a key and a menu item alike.
+// Keys and menu items alike reach their handlers through the command table.
 void ViewerWindow::runCommand(CommandId command) {
-    using Run = void (*)(ViewerWindow&);
-    static constexpr std::pair<CommandId, Run> kCommands[] = {
-        {ID_FULL_SCREEN_TOGGLE, [](ViewerWindow& w) { w.toggleFullScreen(); }},
-        {ID_ROTATE_LEFT, [](ViewerWindow& w) { w.view_->render(1, kRotateLeft); }},
-        {ID_ROTATE_RIGHT, [](ViewerWindow& w) { w.view_->render(1, kRotateRight); }},
-        {ID_NEXT, [](ViewerWindow& w) { w.step(1); }},
-        {ID_PREVIOUS, [](ViewerWindow& w) { w.step(-1); }},
-        {ID_ZOOM_IN, [](ViewerWindow& w) { w.zoomBy(ZoomStep::Op::In, w.surface_->cursor()); }},
-        {ID_ZOOM_OUT, [](ViewerWindow& w) { w.zoomBy(ZoomStep::Op::Out, w.surface_->cursor()); }},
-        {ID_DELETE, [](ViewerWindow& w) { w.deleteCurrentPicture(); }},
-        {ID_OPEN_WITH, [](ViewerWindow&) { openWith(viewer.list); }},
-        {ID_SLIDESHOW_TOGGLE,
-         [](ViewerWindow& w) {
-             viewer.window.slideshowRunning ? w.stopSlideshow() : w.startSlideshow();
-         }},
-        {ID_BG_COLOR_TOGGLE,
-         [](ViewerWindow& w) {
-             viewer.render.backgroundLevel =
-                 viewer.render.backgroundLevel ? kBackgroundBlack : kBackgroundGrey;
-             w.redraw();
-         }},
-        {ID_PROPERTIES, [](ViewerWindow&) { showProperties(viewer.list); }},
-        {ID_PRINT, [](ViewerWindow&) { printPicture(viewer.list); }},
-        {ID_WEBSITE, [](ViewerWindow&) { openWebSite(viewer.list); }},
-        {ID_ABOUT, [](ViewerWindow& w) { AboutDialog(&w).exec(); }},
-    };
-    for (const auto& [id, run] : kCommands) {
-        if (id == command)
-            return run(*this);
-    }
+    dispatchCommand(*this, command);
 }
 
 // Keeps the rectangle of a window in its normal placement; returns whether it is. Until the
