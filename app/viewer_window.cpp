@@ -143,7 +143,7 @@ bool ViewerWindow::busy() const {
 
 void ViewerWindow::updatePointer() {
     pointer_->update(viewer.render.zoom.isDragging != 0,
-                     viewer.window.isFullScreen || viewer.window.slideshowRunning);
+                     viewer.window.isFullScreen || slideshow_->isRunning());
 }
 
 void ViewerWindow::refit() {
@@ -158,7 +158,7 @@ void ViewerWindow::zoomBy(ZoomStep::Op op, std::optional<CursorPos> at) {
 
 // The title names the current picture, except while the slideshow's title stands.
 void ViewerWindow::updateTitle(bool emptyListToo) {
-    if (viewer.window.slideshowRunning)
+    if (slideshow_->isRunning())
         return;
     if (const std::filesystem::path* path = currentPath(viewer.list))
         setWindowTitle(pictureTitle(*path));
@@ -169,7 +169,7 @@ void ViewerWindow::updateTitle(bool emptyListToo) {
 int ViewerWindow::step(int travel, bool ofSlideshow) {
     // A show's step kept behind a picture is dropped when the show stops meanwhile.
     if (view_->hold().holdStep([this, travel, ofSlideshow] {
-            if (!ofSlideshow || viewer.window.slideshowRunning)
+            if (!ofSlideshow || slideshow_->isRunning())
                 step(travel, ofSlideshow);
         }))
         return -1;
@@ -193,7 +193,6 @@ void ViewerWindow::toggleFullScreen() {
 void ViewerWindow::startSlideshow() {
     if (viewer.list.pictureList.empty())
         return;
-    viewer.window.slideshowRunning = 1;
     slideshow_->start();
     updatePointer();
     setWindowTitle(slideshowTitle());
@@ -202,9 +201,8 @@ void ViewerWindow::startSlideshow() {
 void ViewerWindow::stopSlideshow() {
     // A show that runs on a list a drop has emptied must still stop; only the title needs
     // a picture to name.
-    if (!viewer.window.slideshowRunning)
+    if (!slideshow_->isRunning())
         return;
-    viewer.window.slideshowRunning = 0;
     slideshow_->stop();
     updatePointer();
     // A list a drop emptied meanwhile gets the title the drop would have given it.

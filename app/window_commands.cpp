@@ -37,12 +37,11 @@ void ViewerWindow::openWith() {
 }
 
 void ViewerWindow::toggleSlideshow() {
-    viewer.window.slideshowRunning ? stopSlideshow() : startSlideshow();
+    slideshow_->isRunning() ? stopSlideshow() : startSlideshow();
 }
 
 void ViewerWindow::toggleBackground() {
-    viewer.render.backgroundLevel =
-        viewer.render.backgroundLevel ? kBackgroundBlack : kBackgroundGrey;
+    viewer.render.backgroundLevel = toggledBackground(viewer.render.backgroundLevel);
     redraw();
 }
 
