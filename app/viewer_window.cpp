@@ -51,6 +51,13 @@ ViewerWindow::ViewerWindow(ViewerOptions options, QWidget* parent)
                    Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
     setAcceptDrops(true);
     setFocusPolicy(Qt::StrongFocus);
+    // First: every handler asks it whether a show runs.
+    slideshow_ = new Slideshow(
+        [this] {
+            step(1, true);
+            return !busy();
+        },
+        this);
     placement_ = std::make_unique<WindowPlacement>(
         *this, QSize(ScaleX(kMinimumWidth), ScaleY(kMinimumHeight)));
 
@@ -63,12 +70,6 @@ ViewerWindow::ViewerWindow(ViewerOptions options, QWidget* parent)
     surface_->setMouseTracking(true);
     pointer_ = new PointerLook(surface_);
     installEventFilter(this);
-    slideshow_ = new Slideshow(
-        [this] {
-            step(1, true);
-            return !busy();
-        },
-        this);
     connect(view_, &PictureView::settled, slideshow_, &Slideshow::stepSettled);
     surface_->setFirstPaintHook([this] { onFirstPaint(); });
 
