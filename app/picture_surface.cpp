@@ -50,10 +50,15 @@ QImage* PictureSurface::surfacePixels() {
     if (pixels_.size() != deviceSize_) {
         QImage fresh(deviceSize_, QImage::Format_RGB32);
         fresh.setDevicePixelRatio(devicePixelRatioF());
-        fresh.fill(QColor(fillLevel_, fillLevel_, fillLevel_));
+        fresh.fill(fillColour());
         pixels_ = std::move(fresh);
     }
     return &pixels_;
+}
+
+QColor PictureSurface::fillColour() const {
+    const int level = fillLevel_() & 0xFF;
+    return {level, level, level};
 }
 
 void PictureSurface::layOutOver(const QRect& client) {
@@ -167,7 +172,7 @@ void PictureSurface::paintEvent(QPaintEvent*) {
         // A render that found the surface resized drew into pixels of its own: copied below.
         if (straight && pixels_.constBits() == borrowed_) {
             if (!presented_)
-                pixels_.fill(QColor(fillLevel_, fillLevel_, fillLevel_));
+                pixels_.fill(fillColour());
             // Taken as soon as this paint has gone to the window system.
             QTimer::singleShot(0, this, [this] { keepBorrowedPixels(); });
             return;
@@ -176,7 +181,7 @@ void PictureSurface::paintEvent(QPaintEvent*) {
     const QImage& pixels = *surfacePixels();
     if (!capped_)
         return painter.drawImage(QRectF(rect()), pixels);
-    painter.fillRect(rect(), QColor(fillLevel_, fillLevel_, fillLevel_));
+    painter.fillRect(rect(), fillColour());
     painter.drawImage(QPointF(0, 0), pixels);
 }
 

@@ -42,8 +42,9 @@ class PictureSurface : public QWidget, public RenderTarget {
     void runFirstPaintAfter(int ms);
     // Whether the surface is inside its own paint, which puts all of it on the screen.
     bool isPainting() const { return painting_; }
-    // Grey of the pixels a resize uncovers before the next render.
-    void setFillLevel(int level) { fillLevel_ = level; }
+    // Where the surface asks for the grey level of the pixels a resize uncovers before the
+    // next render: the background's owner.
+    void setFillLevel(std::function<int32_t()> level) { fillLevel_ = std::move(level); }
     // A point of the screen in surface device pixels (the cursor's: QCursor::pos()).
     QPoint devicePos(QPointF global) const;
     // Where the cursor is, as the zoom takes it.
@@ -75,6 +76,7 @@ class PictureSurface : public QWidget, public RenderTarget {
   private:
     bool borrowWindowBuffer(QPainter& painter);
     void keepBorrowedPixels();
+    QColor fillColour() const;
 
     QImage pixels_;
     QSize deviceSize_{0, 0};
@@ -83,7 +85,7 @@ class PictureSurface : public QWidget, public RenderTarget {
     const uchar* borrowed_ = nullptr;
     QSize borrowedBufferSize_;
     std::function<void()> firstPaintHook_;
-    int fillLevel_ = 250;
+    std::function<int32_t()> fillLevel_ = [] { return kBackgroundGrey; };
     bool painting_ = false;
     bool fallbackStarted_ = false;
     bool presented_ = false;

@@ -15,6 +15,7 @@ PictureView::PictureView(PictureSurface* surface, std::shared_ptr<Prefetcher> pr
       source_(new PictureSource(std::move(prefetcher), this)),
       hold_(new StepHold(
           kStepWaitMs, [] { return viewer.render.pending.active; }, this)) {
+    surface_->setFillLevel([] { return viewer.render.backgroundLevel; });
     connect(source_, &PictureSource::pictureArrived, this, &PictureView::onPictureArrived);
     connect(surface_, &PictureSurface::firstFrameShown, this, [this] {
         // A step since then has asked for its own neighbours.
@@ -34,7 +35,6 @@ PictureView::PictureView(PictureSurface* surface, std::shared_ptr<Prefetcher> pr
 }
 
 int PictureView::render(int reload, int rotation) {
-    surface_->setFillLevel(viewer.render.backgroundLevel & 0xFF);
     if (reload != 0 || currentPath(viewer.list) == nullptr)
         return ::renderPicture(currentPath(viewer.list), viewer.render, surface_, reload, rotation,
                                {}, &source_->detail());

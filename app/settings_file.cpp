@@ -17,7 +17,6 @@ namespace {
 
 Q_LOGGING_CATEGORY(lcSettings, "quillmere.settings", QtInfoMsg)
 
-constexpr int32_t kBlackBackground = 0;
 constexpr const char* kFileName = "quillmere.settings";
 // Every user reads the file; only the rename replaces it.
 constexpr mode_t kFileMode = 0644;
@@ -243,8 +242,8 @@ SettingsLoad loadSettingsFile(const std::filesystem::path& file) {
             load.placement = WindowRect{record.left, record.top, record.right, record.bottom};
             load.maximise = record.maximised == 1;
         }
-        if (record.background == kBlackBackground)
-            load.backgroundLevel = kBlackBackground;
+        if (record.background == kBackgroundBlack)
+            load.backgroundLevel = kBackgroundBlack;
     } catch (...) {
         // Settings are never worth a failed start.
         load = SettingsLoad{};

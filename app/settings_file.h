@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "app/window_rect.h"
+#include "render/background.h"
 
 // The record kept between runs: six signed 32-bit integers, little-endian, in this order.
 struct SettingsRecord {
@@ -33,8 +34,8 @@ struct SettingsLoad {
     std::optional<WindowRect> placement;
     // Maximise the window (after placing it, when there is a placement).
     bool maximise = false;
-    // 0 or 250, never anything else.
-    int32_t backgroundLevel = 250;
+    // Black or light grey, never anything else.
+    int32_t backgroundLevel = kBackgroundGrey;
 };
 
 // The record a window closing now writes: a maximised window keeps the rectangle it had
@@ -55,9 +56,9 @@ std::filesystem::path settingsFilePath();
 // waits for anything another user can hold.
 
 // Reads the first record of the file. Something that is not a settings file of its own gives
-// maximise and 250, as a missing file does: a symlink (never followed), a second hard link to
-// some file, a FIFO or anything but a regular file, a file that can't be opened. A file shorter
-// than a record gives no placement, no maximise and 250. Never throws.
+// maximise and light grey, as a missing file does: a symlink (never followed), a second hard link
+// to some file, a FIFO or anything but a regular file, a file that can't be opened. A file shorter
+// than a record gives no placement, no maximise and light grey. Never throws.
 SettingsLoad loadSettingsFile(const std::filesystem::path& file);
 
 // Replaces whatever is under the name by a new file of exactly one record, mode 0644 whatever

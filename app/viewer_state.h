@@ -1,7 +1,5 @@
 #pragma once
 
-#include <Qt>
-
 #include <cstdint>
 
 #include "app/window_rect.h"
@@ -17,13 +15,10 @@ struct DpiCache {
 
 // The window's own part of the viewer state.
 struct WindowState {
+    // The geometry before full screen is the window placement's (WindowPlacement).
     int32_t isFullScreen = 0;
-    // Window flags and state before full screen (the window style of other systems).
-    Qt::WindowStates styleBeforeFullScreen;
-    WindowRect rectBeforeFullScreen;
     // Last rectangle while neither minimised, maximised nor full screen.
     WindowRect normalWindowRect{200, 200, 768, 536};
-    int32_t slideshowRunning = 0;
 };
 
 // The process-wide state the subsystems share: plain data, no accessors, no lock. Everything

@@ -9,7 +9,6 @@
 
 #include <chrono>
 
-#include "app/about_dialog.h"
 #include "app/delete_confirmation.h"
 #include "app/dpi.h"
 #include "app/picture_surface.h"
@@ -22,7 +21,6 @@
 #include "app/window_title.h"
 #include "catalogue/picture_list.h"
 #include "commands/input_map.h"
-#include "commands/shell_actions.h"
 #include "commands/slideshow.h"
 #include "platform/print_job.h"
 #include "render/render_pipeline.h"
@@ -53,6 +51,13 @@ ViewerWindow::ViewerWindow(ViewerOptions options, QWidget* parent)
                    Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
     setAcceptDrops(true);
     setFocusPolicy(Qt::StrongFocus);
+    // First: every handler asks it whether a show runs.
+    slideshow_ = new Slideshow(
+        [this] {
+            step(1, true);
+            return !busy();
+        },
+        this);
     placement_ = std::make_unique<WindowPlacement>(
         *this, QSize(ScaleX(kMinimumWidth), ScaleY(kMinimumHeight)));
 
@@ -65,12 +70,6 @@ ViewerWindow::ViewerWindow(ViewerOptions options, QWidget* parent)
     surface_->setMouseTracking(true);
     pointer_ = new PointerLook(surface_);
     installEventFilter(this);
-    slideshow_ = new Slideshow(
-        [this] {
-            step(1, true);
-            return !busy();
-        },
-        this);
     connect(view_, &PictureView::settled, slideshow_, &Slideshow::stepSettled);
     surface_->setFirstPaintHook([this] { onFirstPaint(); });
 
@@ -145,7 +144,7 @@ bool ViewerWindow::busy() const {
 
 void ViewerWindow::updatePointer() {
     pointer_->update(viewer.render.zoom.isDragging != 0,
-                     viewer.window.isFullScreen || viewer.window.slideshowRunning);
+                     viewer.window.isFullScreen || slideshow_->isRunning());
 }
 
 void ViewerWindow::refit() {
@@ -160,7 +159,7 @@ void ViewerWindow::zoomBy(ZoomStep::Op op, std::optional<CursorPos> at) {
 
 // The title names the current picture, except while the slideshow's title stands.
 void ViewerWindow::updateTitle(bool emptyListToo) {
-    if (viewer.window.slideshowRunning)
+    if (slideshow_->isRunning())
         return;
     if (const std::filesystem::path* path = currentPath(viewer.list))
         setWindowTitle(pictureTitle(*path));
@@ -171,7 +170,7 @@ void ViewerWindow::updateTitle(bool emptyListToo) {
 int ViewerWindow::step(int travel, bool ofSlideshow) {
     // A show's step kept behind a picture is dropped when the show stops meanwhile.
     if (view_->hold().holdStep([this, travel, ofSlideshow] {
-            if (!ofSlideshow || viewer.window.slideshowRunning)
+            if (!ofSlideshow || slideshow_->isRunning())
                 step(travel, ofSlideshow);
         }))
         return -1;
@@ -195,7 +194,6 @@ void ViewerWindow::toggleFullScreen() {
 void ViewerWindow::startSlideshow() {
     if (viewer.list.pictureList.empty())
         return;
-    viewer.window.slideshowRunning = 1;
     slideshow_->start();
     updatePointer();
     setWindowTitle(slideshowTitle());
@@ -204,9 +202,8 @@ void ViewerWindow::startSlideshow() {
 void ViewerWindow::stopSlideshow() {
     // A show that runs on a list a drop has emptied must still stop; only the title needs
     // a picture to name.
-    if (!viewer.window.slideshowRunning)
+    if (!slideshow_->isRunning())
         return;
-    viewer.window.slideshowRunning = 0;
     slideshow_->stop();
     updatePointer();
     // A list a drop emptied meanwhile gets the title the drop would have given it.
@@ -239,38 +236,9 @@ void ViewerWindow::openDroppedFile(const std::filesystem::path& file) {
     reloadCurrent();
 }
 
-// Every command reaches its handler through this one table, from a key and a menu item alike.
+// Keys and menu items alike reach their handlers through the command table.
 void ViewerWindow::runCommand(CommandId command) {
-    using Run = void (*)(ViewerWindow&);
-    static constexpr std::pair<CommandId, Run> kCommands[] = {
-        {ID_FULL_SCREEN_TOGGLE, [](ViewerWindow& w) { w.toggleFullScreen(); }},
-        {ID_ROTATE_LEFT, [](ViewerWindow& w) { w.view_->render(1, kRotateLeft); }},
-        {ID_ROTATE_RIGHT, [](ViewerWindow& w) { w.view_->render(1, kRotateRight); }},
-        {ID_NEXT, [](ViewerWindow& w) { w.step(1); }},
-        {ID_PREVIOUS, [](ViewerWindow& w) { w.step(-1); }},
-        {ID_ZOOM_IN, [](ViewerWindow& w) { w.zoomBy(ZoomStep::Op::In, w.surface_->cursor()); }},
-        {ID_ZOOM_OUT, [](ViewerWindow& w) { w.zoomBy(ZoomStep::Op::Out, w.surface_->cursor()); }},
-        {ID_DELETE, [](ViewerWindow& w) { w.deleteCurrentPicture(); }},
-        {ID_OPEN_WITH, [](ViewerWindow&) { openWith(viewer.list); }},
-        {ID_SLIDESHOW_TOGGLE,
-         [](ViewerWindow& w) {
-             viewer.window.slideshowRunning ? w.stopSlideshow() : w.startSlideshow();
-         }},
-        {ID_BG_COLOR_TOGGLE,
-         [](ViewerWindow& w) {
-             viewer.render.backgroundLevel =
-                 viewer.render.backgroundLevel ? kBackgroundBlack : kBackgroundGrey;
-             w.redraw();
-         }},
-        {ID_PROPERTIES, [](ViewerWindow&) { showProperties(viewer.list); }},
-        {ID_PRINT, [](ViewerWindow&) { printPicture(viewer.list); }},
-        {ID_WEBSITE, [](ViewerWindow&) { openWebSite(viewer.list); }},
-        {ID_ABOUT, [](ViewerWindow& w) { AboutDialog(&w).exec(); }},
-    };
-    for (const auto& [id, run] : kCommands) {
-        if (id == command)
-            return run(*this);
-    }
+    dispatchCommand(*this, command);
 }
 
 // Keeps the rectangle of a window in its normal placement; returns whether it is. Until the

@@ -10,6 +10,7 @@
 #include "app/window_placement.h"
 #include "app/window_rect.h"
 #include "commands/command_ids.h"
+#include "commands/command_table.h"
 #include "render/geometry/zoom.h"
 
 class PointerLook;
@@ -34,8 +35,9 @@ struct ViewerOptions {
 
 // The viewer window: one dialog whose client area is the picture surface. It owns no picture
 // logic; its handlers call the operations of the picture list, the render and the commands
-// on the process-wide viewer state.
-class ViewerWindow : public QDialog {
+// on the process-wide viewer state. It carries out the command table's operations (their
+// bodies are in window_commands.cpp).
+class ViewerWindow : public QDialog, private CommandTarget {
     Q_OBJECT
 
   public:
@@ -47,11 +49,12 @@ class ViewerWindow : public QDialog {
     Slideshow* slideshow() const { return slideshow_; }
 
     // Operations the commands call; each ends in a render where the picture changes.
-    void toggleFullScreen();
+    void toggleFullScreen() override;
     void startSlideshow();
     void stopSlideshow();
-    void deleteCurrentPicture();
+    void deleteCurrentPicture() override;
     void openDroppedFile(const std::filesystem::path& file);
+    // Runs a command of the command table, as its key or menu item does.
     void runCommand(CommandId command);
 
     bool firstPaintDone() const { return firstPaintDone_ != 0; }
@@ -78,6 +81,21 @@ class ViewerWindow : public QDialog {
     void reject() override {}
 
   private:
+    // The command table's other operations.
+    void rotateLeft() override;
+    void rotateRight() override;
+    void showNext() override;
+    void showPrevious() override;
+    void zoomIn() override;
+    void zoomOut() override;
+    void openWith() override;
+    void toggleSlideshow() override;
+    void toggleBackground() override;
+    void showProperties() override;
+    void printPicture() override;
+    void openWebSite() override;
+    void showAbout() override;
+
     void OnInitDialog();
     void onFirstPaint();
     void loadSettings();

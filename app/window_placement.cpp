@@ -183,10 +183,10 @@ void WindowPlacement::toggleFullScreen(WindowState& state) {
         fullScreenWaits_ = false;
         // A maximised window goes back to the screen it was maximised on, which need not be
         // the primary.
-        if (state.styleBeforeFullScreen & Qt::WindowMaximized)
-            window_.move(state.rectBeforeFullScreen.left, state.rectBeforeFullScreen.top);
-        window_.setWindowState(state.styleBeforeFullScreen);
-        if (!(state.styleBeforeFullScreen & Qt::WindowMaximized))
+        if (stateBeforeFullScreen_ & Qt::WindowMaximized)
+            window_.move(frameBeforeFullScreen_.topLeft());
+        window_.setWindowState(stateBeforeFullScreen_);
+        if (!(stateBeforeFullScreen_ & Qt::WindowMaximized))
             window_.setGeometry(clientBeforeFullScreen_);
         state.isFullScreen = 0;
         return;
@@ -194,8 +194,8 @@ void WindowPlacement::toggleFullScreen(WindowState& state) {
     // Set before the window changes, so the size and move handlers leave the normal
     // rectangle alone.
     state.isFullScreen = 1;
-    state.rectBeforeFullScreen = frameRect();
-    state.styleBeforeFullScreen = window_.windowState();
+    frameBeforeFullScreen_ = window_.frameGeometry();
+    stateBeforeFullScreen_ = window_.windowState();
     clientBeforeFullScreen_ = window_.geometry();
     // Full screen always covers the primary screen, whichever screen the window is on.
     // Where screens are monitors of one desktop (X11) setScreen moves nothing and the window

@@ -2,6 +2,7 @@
 
 #include <QMargins>
 #include <QRect>
+#include <Qt>
 
 #include <optional>
 #include <vector>
@@ -64,6 +65,9 @@ class WindowPlacement {
     QMargins margins_;
     std::optional<QRect> placed_;
     std::optional<QSize> sized_;
+    // The window before full screen: the one record of it.
+    QRect frameBeforeFullScreen_;
     QRect clientBeforeFullScreen_;
+    Qt::WindowStates stateBeforeFullScreen_;
     bool fullScreenWaits_ = false;
 };

@@ -6,12 +6,11 @@
 
 // One row of the context menu; a row with command ID_NONE is a separator.
 struct MenuItem {
-    CommandId command;
-    const char* text;
+    CommandId command = ID_NONE;
+    const char* text = nullptr;
 };
 
-// The context menu, top to bottom. The About item comes last after a separator, since no
-// window system here lets a program add it to the window menu.
+// The context menu, top to bottom: the command table's items and separators.
 std::span<const MenuItem> contextMenuItems();
 
 // Title of the popup; it never shows.

@@ -3,24 +3,31 @@
 #include <QChar>
 
 #include <array>
+#include <cstddef>
+
+#include "commands/command_table.h"
 
 namespace {
 
-constexpr std::array<KeyBinding, 13> kKeyTable{{
-    {Qt::Key_Left, ID_PREVIOUS, false},
-    {Qt::Key_Right, ID_NEXT, false},
-    {Qt::Key_Up, ID_ZOOM_IN, false},
-    {Qt::Key_Down, ID_ZOOM_OUT, false},
-    {Qt::Key_F, ID_FULL_SCREEN_TOGGLE, false},
-    {Qt::Key_Escape, ID_FULL_SCREEN_TOGGLE, true},
-    {Qt::Key_L, ID_ROTATE_LEFT, false},
-    {Qt::Key_R, ID_ROTATE_RIGHT, false},
-    {Qt::Key_Delete, ID_DELETE, false},
-    {Qt::Key_C, ID_BG_COLOR_TOGGLE, false},
-    {Qt::Key_O, ID_OPEN_WITH, false},
-    {Qt::Key_P, ID_PROPERTIES, false},
-    {Qt::Key_S, ID_SLIDESHOW_TOGGLE, false},
-}};
+constexpr std::size_t kKeyCount = [] {
+    std::size_t count = 0;
+    for (const Command& command : kCommands)
+        count += (command.key != 0) + (command.fullScreenKey != 0);
+    return count;
+}();
+
+// The bindings of the command table's keys, looked up by key.
+constexpr std::array<KeyBinding, kKeyCount> kKeyTable = [] {
+    std::array<KeyBinding, kKeyCount> bindings{};
+    std::size_t next = 0;
+    for (const Command& command : kCommands) {
+        if (command.key != 0)
+            bindings[next++] = {command.key, command.id, false};
+        if (command.fullScreenKey != 0)
+            bindings[next++] = {command.fullScreenKey, command.id, true};
+    }
+    return bindings;
+}();
 
 }  // namespace
 
@@ -42,5 +49,6 @@ const KeyBinding* findKeyBinding(int key) {
 }
 
 bool keyStopsSlideshow(int key) {
-    return key != Qt::Key_S;
+    const KeyBinding* binding = findKeyBinding(key);
+    return binding == nullptr || findCommand(binding->command)->keyStopsSlideshow;
 }

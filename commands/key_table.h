@@ -8,11 +8,12 @@
 
 // What a key press does, looked up by key alone: modifiers never change a binding, so Ctrl+R
 // and Shift+R turn like R, and an auto-repeated press acts like a fresh one.
+// The bindings are those of the command table (commands/command_table.h).
 struct KeyBinding {
-    Qt::Key key;
-    CommandId command;
+    int key = 0;
+    CommandId command = ID_NONE;
     // Esc leaves full screen but does nothing outside it.
-    bool onlyInFullScreen;
+    bool onlyInFullScreen = false;
 };
 
 // The key a press is bound by. Latin layouts (QWERTY, AZERTY, Dvorak, ...) keep their letters
@@ -25,4 +26,5 @@ int bindingKey(int key, std::optional<char> usLetter);
 const KeyBinding* findKeyBinding(int key);
 
 // Every key but S stops a running slideshow before its own action; S toggles it instead.
+// A key with no binding stops it too.
 bool keyStopsSlideshow(int key);

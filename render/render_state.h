@@ -5,15 +5,12 @@
 #include <vector>
 
 #include "platform/regular_file.h"
+#include "render/background.h"
 #include "render/exif/exif_reader.h"
 #include "render/geometry/fit_geometry.h"
 #include "render/geometry/zoom.h"
 #include "render/pixels/image.h"
 #include "render/pixels/resampled_cache.h"
-
-// Background grey levels: light grey and black are the only two that occur.
-inline constexpr int32_t kBackgroundGrey = 250;
-inline constexpr int32_t kBackgroundBlack = 0;
 
 // A reload whose picture is still being decoded on a worker. Until it arrives the state holds
 // no picture and draws nothing; what the reload does to the zoom (an EXIF turn puts the factor
@@ -37,6 +34,7 @@ struct RenderState {
     int32_t loadFailed = 0;
     int32_t alphaPremultiplied = 0;
     ExifInfo exifInfo{};
+    // The one record of the background's level; the surface asks it for its fill.
     int32_t backgroundLevel = kBackgroundGrey;
     ResampledCache resampled;
     // A picture decoded reduced (Image::reduced()) is decoded again at full scale before a

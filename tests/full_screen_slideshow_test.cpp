@@ -109,13 +109,13 @@ class SlideshowTest : public FullScreenTest {
 
 TEST_F(SlideshowTest, RunsWithItsTitleWrapsAroundAndNamesThePictureWhenStopped) {
     fixture.press(Qt::Key_S);
-    EXPECT_EQ(viewer.window.slideshowRunning, 1);
+    EXPECT_TRUE(fixture.window->slideshow()->isRunning());
     EXPECT_EQ(fixture.title(), "Quillmere - Running Slideshow");
     QTRY_COMPARE_WITH_TIMEOUT(viewer.list.currentIndex, 2, 5000);
     EXPECT_EQ(fixture.title(), "Quillmere - Running Slideshow");
     QTRY_COMPARE_WITH_TIMEOUT(viewer.list.currentIndex, 0, 5000);  // wrapped around
     fixture.press(Qt::Key_S);
-    EXPECT_EQ(viewer.window.slideshowRunning, 0);
+    EXPECT_FALSE(fixture.window->slideshow()->isRunning());
     const std::string expected =
         "Quillmere - " + viewer.list.pictureList[viewer.list.currentIndex].filename().string();
     EXPECT_EQ(fixture.title().toStdString(), expected);
@@ -140,21 +140,21 @@ TEST_F(SlideshowTest, AOnePictureListRedrawsTheSamePicture) {
     fixture.window->surface()->surfacePixels()->fill(Qt::magenta);
     QTRY_COMPARE_WITH_TIMEOUT(fixture.pixel(300, 300), QColor(Qt::red), 5000);
     EXPECT_EQ(viewer.list.currentIndex, 0);
-    EXPECT_EQ(viewer.window.slideshowRunning, 1);
+    EXPECT_TRUE(fixture.window->slideshow()->isRunning());
 }
 
 TEST_F(SlideshowTest, KeysWheelMenuAndResizeStopIt) {
     auto started = [&] {
         fixture.window->startSlideshow();
-        return viewer.window.slideshowRunning == 1;
+        return fixture.window->slideshow()->isRunning();
     };
     ASSERT_TRUE(started());
     fixture.press(Qt::Key_Space);
-    EXPECT_EQ(viewer.window.slideshowRunning, 0) << "unbound key";
+    EXPECT_FALSE(fixture.window->slideshow()->isRunning()) << "unbound key";
 
     ASSERT_TRUE(started());
     fixture.press(Qt::Key_Right);
-    EXPECT_EQ(viewer.window.slideshowRunning, 0);
+    EXPECT_FALSE(fixture.window->slideshow()->isRunning());
     EXPECT_EQ(viewer.list.currentIndex, 1) << "the key stops the show, then steps once";
 
     ASSERT_TRUE(started());
@@ -162,7 +162,7 @@ TEST_F(SlideshowTest, KeysWheelMenuAndResizeStopIt) {
     QWheelEvent wheel(local, fixture.window->surface()->mapToGlobal(local), QPoint(),
                       QPoint(0, 120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
     QApplication::sendEvent(fixture.window->surface(), &wheel);
-    EXPECT_EQ(viewer.window.slideshowRunning, 0) << "wheel";
+    EXPECT_FALSE(fixture.window->slideshow()->isRunning()) << "wheel";
 
     ASSERT_TRUE(started());
     QTimer::singleShot(30, [] {
@@ -172,14 +172,14 @@ TEST_F(SlideshowTest, KeysWheelMenuAndResizeStopIt) {
     QContextMenuEvent menuEvent(QContextMenuEvent::Keyboard, QPoint(5, 5),
                                 fixture.window->mapToGlobal(QPoint(5, 5)));
     QApplication::sendEvent(fixture.window.get(), &menuEvent);
-    EXPECT_EQ(viewer.window.slideshowRunning, 0) << "context menu";
+    EXPECT_FALSE(fixture.window->slideshow()->isRunning()) << "context menu";
 
     fixture.window->setWindowState(Qt::WindowNoState);
     settle();
     ASSERT_TRUE(started());
     fixture.window->resize(fixture.window->width() + 20, fixture.window->height() + 10);
     settle();
-    EXPECT_EQ(viewer.window.slideshowRunning, 0) << "resize";
+    EXPECT_FALSE(fixture.window->slideshow()->isRunning()) << "resize";
 }
 
 TEST_F(SlideshowTest, AMoveAndADropDoNotStopIt) {
@@ -188,13 +188,13 @@ TEST_F(SlideshowTest, AMoveAndADropDoNotStopIt) {
     fixture.window->startSlideshow();
     fixture.window->move(fixture.window->x() + 15, fixture.window->y() + 5);
     settle();
-    EXPECT_EQ(viewer.window.slideshowRunning, 1) << "move";
+    EXPECT_TRUE(fixture.window->slideshow()->isRunning()) << "move";
 
     TempFolder other;
     writePicture(other / "x.bmp", 10, 10, Qt::red);
     writePicture(other / "y.bmp", 10, 10, Qt::green);
     fixture.window->openDroppedFile(other / "x.bmp");
-    EXPECT_EQ(viewer.window.slideshowRunning, 1) << "drop";
+    EXPECT_TRUE(fixture.window->slideshow()->isRunning()) << "drop";
     EXPECT_EQ(fixture.title(), "Quillmere - Running Slideshow");
     QTRY_COMPARE_WITH_TIMEOUT(viewer.list.currentIndex, 1, 5000);
     EXPECT_EQ(viewer.list.pictureList[1].filename(), "y.bmp");
@@ -208,7 +208,7 @@ TEST_F(SlideshowTest, StoppedAfterADropEmptiedTheListItLeavesItsTitle) {
     fixture.waitIdle();
     ASSERT_EQ(fixture.title(), "Quillmere - Running Slideshow");
     fixture.press(Qt::Key_Space);
-    EXPECT_EQ(viewer.window.slideshowRunning, 0);
+    EXPECT_FALSE(fixture.window->slideshow()->isRunning());
     EXPECT_EQ(fixture.title(), "Quillmere");
 }
 

@@ -12,6 +12,7 @@
 #include "app/picture_surface.h"
 #include "app/pointer_look.h"
 #include "app/viewer_state.h"
+#include "commands/slideshow.h"
 #include "window_test_support.h"
 
 namespace {
@@ -106,7 +107,7 @@ TEST_F(InputMapTest, LetterShortcutsWorkUnderACyrillicLayout) {
     press(0x0410, 41, QString(QChar(0x0430)));  // the F key: Cyrillic a
     EXPECT_EQ(viewer.window.isFullScreen, 1);
     press(0x042B, 39, QString(QChar(0x044B)));  // the S key: Cyrillic yeru
-    EXPECT_EQ(viewer.window.slideshowRunning, 1);
+    EXPECT_TRUE(fixture.window->slideshow()->isRunning());
 }
 
 // The pointer: a closed hand while dragging; in full screen it hides once it rests and
@@ -137,7 +138,7 @@ TEST_F(InputMapTest, ASidewaysScrollDoesNothing) {
     wheel(0, 120);
     wheel(0, -120);
     EXPECT_FLOAT_EQ(viewer.render.zoom.zoomFactor, 1.2f);
-    EXPECT_EQ(viewer.window.slideshowRunning, 1);
+    EXPECT_TRUE(fixture.window->slideshow()->isRunning());
 }
 
 // Spreading the fingers by a scale of 0.2 takes one zoom step, about the point between them
@@ -147,7 +148,7 @@ TEST_F(InputMapTest, APinchZoomsInStepsAboutItsCentre) {
     pinch(Qt::BeginNativeGesture, 0);
     for (int i = 0; i < 9; ++i)
         pinch(Qt::ZoomNativeGesture, 0.05);  // 0.45 in all: two steps
-    EXPECT_EQ(viewer.window.slideshowRunning, 0);
+    EXPECT_FALSE(fixture.window->slideshow()->isRunning());
     EXPECT_EQ(viewer.render.zoom.zoomFactor, static_cast<float>(static_cast<double>(1.2f) + 0.2));
     EXPECT_EQ(viewer.render.zoom.zoomAnchorX, 300);
     EXPECT_EQ(viewer.render.zoom.zoomAnchorY, 200);
@@ -253,9 +254,9 @@ TEST_F(InputMapTest, MenuCommandsReachTheirOperations) {
     choose("BG Color Toggle  ( C )");
     EXPECT_EQ(viewer.render.backgroundLevel, 0);
     choose("Slideshow Toggle ( S )");
-    EXPECT_EQ(viewer.window.slideshowRunning, 1);
+    EXPECT_TRUE(fixture.window->slideshow()->isRunning());
     choose("Full Screen Toggle  ( F )");  // opening the menu stopped the slideshow
-    EXPECT_EQ(viewer.window.slideshowRunning, 0);
+    EXPECT_FALSE(fixture.window->slideshow()->isRunning());
     EXPECT_EQ(viewer.window.isFullScreen, 1);
 }
 

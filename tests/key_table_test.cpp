@@ -1,9 +1,11 @@
-// The key table and the context menu are data: these tests pin the bindings users rely on.
+// The command table is data: these tests pin the bindings, menu items and handlers users rely
+// on, as the key table, the context menu and the dispatch read them.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "commands/command_table.h"
 #include "commands/context_menu.h"
 #include "commands/key_table.h"
 
@@ -77,6 +79,55 @@ TEST(ContextMenu, ItemsTextsOrderAndSeparators) {
         EXPECT_EQ(items[i].text ? std::string(items[i].text) : std::string(), expected[i].second)
             << i;
     }
+}
+
+// Records the operations a dispatch runs.
+struct RecordingTarget : CommandTarget {
+    std::vector<std::string> ran;
+    void toggleFullScreen() override { ran.emplace_back("toggleFullScreen"); }
+    void rotateLeft() override { ran.emplace_back("rotateLeft"); }
+    void rotateRight() override { ran.emplace_back("rotateRight"); }
+    void showNext() override { ran.emplace_back("showNext"); }
+    void showPrevious() override { ran.emplace_back("showPrevious"); }
+    void zoomIn() override { ran.emplace_back("zoomIn"); }
+    void zoomOut() override { ran.emplace_back("zoomOut"); }
+    void deleteCurrentPicture() override { ran.emplace_back("deleteCurrentPicture"); }
+    void openWith() override { ran.emplace_back("openWith"); }
+    void toggleSlideshow() override { ran.emplace_back("toggleSlideshow"); }
+    void toggleBackground() override { ran.emplace_back("toggleBackground"); }
+    void showProperties() override { ran.emplace_back("showProperties"); }
+    void printPicture() override { ran.emplace_back("printPicture"); }
+    void openWebSite() override { ran.emplace_back("openWebSite"); }
+    void showAbout() override { ran.emplace_back("showAbout"); }
+};
+
+TEST(CommandTable, EachCommandRunsItsOwnOperationOnce) {
+    const std::vector<std::pair<CommandId, std::string>> expected = {
+        {ID_FULL_SCREEN_TOGGLE, "toggleFullScreen"},
+        {ID_ROTATE_LEFT, "rotateLeft"},
+        {ID_ROTATE_RIGHT, "rotateRight"},
+        {ID_NEXT, "showNext"},
+        {ID_PREVIOUS, "showPrevious"},
+        {ID_ZOOM_IN, "zoomIn"},
+        {ID_ZOOM_OUT, "zoomOut"},
+        {ID_DELETE, "deleteCurrentPicture"},
+        {ID_OPEN_WITH, "openWith"},
+        {ID_SLIDESHOW_TOGGLE, "toggleSlideshow"},
+        {ID_BG_COLOR_TOGGLE, "toggleBackground"},
+        {ID_PROPERTIES, "showProperties"},
+        {ID_PRINT, "printPicture"},
+        {ID_WEBSITE, "openWebSite"},
+        {ID_ABOUT, "showAbout"},
+    };
+    for (const auto& [id, operation] : expected) {
+        RecordingTarget target;
+        dispatchCommand(target, id);
+        EXPECT_EQ(target.ran, std::vector<std::string>{operation}) << id;
+    }
+    RecordingTarget target;
+    dispatchCommand(target, ID_NONE);
+    dispatchCommand(target, static_cast<CommandId>(IDR_CONTEXT_MENU));
+    EXPECT_TRUE(target.ran.empty());
 }
 
 TEST(CommandIds, ValuesMatchTheMenuResource) {
