@@ -46,7 +46,8 @@ static void makeRow(uint8_t* rgb, const int* cols, int w, int h, int y, uint32_t
 
 static void chunk(const char* type, const uint8_t* data, uint32_t size) {
     uint8_t head[8] = {size >> 24, size >> 16, size >> 8, size, type[0], type[1], type[2], type[3]};
-    uLong crc = crc32(crc32(0, head + 4, 4), data, size);
+    /* zlib's crc32 of a null buffer is its initial value, not the sum of nothing. */
+    uLong crc = size ? crc32(crc32(0, head + 4, 4), data, size) : crc32(0, head + 4, 4);
     uint8_t tail[4] = {crc >> 24, crc >> 16, crc >> 8, crc};
     fwrite(head, 1, 8, stdout);
     fwrite(data, 1, size, stdout);

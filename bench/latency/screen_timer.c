@@ -7,7 +7,9 @@
  *   launch_ns=<CLOCK_MONOTONIC at the fork> first_ms=.. key_ms=.. lag_ms=.. shown=N hwm_kb=..
  *
  * key_ms runs from the first press to the last colour, lag_ms from the last press to it, and
- * shown counts the listed colours seen. The command's output goes to this program's stderr.
+ * shown counts the listed colours seen. When the first colour shows, the line also gets where
+ * the command's threads spent their time until then (schedstat: running, waiting for a core).
+ * The command's output goes to this program's stderr.
  * result=stopped-short: after the last press the screen settled on another colour for 2 s.
  * Exit status: 0 measured (stopped short too), 1 timed out, 2 the command ended first, 3 usage
  * or X error.
@@ -20,6 +22,7 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -112,6 +115,43 @@ static long peakKb(pid_t pid) {
     return kb;
 }
 
+/* Where the command's threads spent the time so far: running, and runnable but waiting for a
+ * core (the kernel's schedstat), the main thread apart from the others; and its page faults. */
+static void schedSnapshot(pid_t pid, char* out, size_t size) {
+    char path[320];
+    double run[2] = {0, 0}, wait[2] = {0, 0};
+    int threads = 0;
+    snprintf(path, sizeof path, "/proc/%d/task", (int)pid);
+    DIR* tasks = opendir(path);
+    for (struct dirent* task; tasks && (task = readdir(tasks));) {
+        if (task->d_name[0] == '.')
+            continue;
+        snprintf(path, sizeof path, "/proc/%d/task/%s/schedstat", (int)pid, task->d_name);
+        FILE* file = fopen(path, "r");
+        unsigned long long ranNs, waitedNs;
+        if (file && fscanf(file, "%llu %llu", &ranNs, &waitedNs) == 2) {
+            const int other = atoi(task->d_name) != pid;
+            run[other] += ranNs / 1e6, wait[other] += waitedNs / 1e6, threads++;
+        }
+        if (file)
+            fclose(file);
+    }
+    if (tasks)
+        closedir(tasks);
+    unsigned long faults = 0;
+    snprintf(path, sizeof path, "/proc/%d/stat", (int)pid);
+    FILE* stat = fopen(path, "r");
+    /* minflt is the 10th field; the 2nd, the command's name, holds no blank here. */
+    if (stat && fscanf(stat, "%*d %*s %*c %*d %*d %*d %*d %*d %*u %lu", &faults) != 1)
+        faults = 0;
+    if (stat)
+        fclose(stat);
+    snprintf(out, size,
+             "main_run_ms=%.1f main_wait_ms=%.1f others_run_ms=%.1f others_wait_ms=%.1f "
+             "threads=%d minflt=%lu",
+             run[0], wait[0], run[1], wait[1], threads, faults);
+}
+
 _Noreturn static void paintWindow(int ncolours, char** colours) {
     Window w = XCreateSimpleWindow(dpy, DefaultRootWindow(dpy), 0, 0, 800, 600, 0, 0,
                                    parseColour(colours[0]));
@@ -200,6 +240,7 @@ int main(int argc, char** argv) {
     setpgid(child, child);
 
     int status = 1, pressed = 0;
+    char sched[256] = "";
     unsigned seen = 0;
     long long shownAt = 0, firstPress = 0, lastPress = 0, nextPress = 0, endAt = 0, lastChange = 0;
     for (;;) {
@@ -214,6 +255,7 @@ int main(int argc, char** argv) {
         if (!shownAt) {
             if (screenShows(first)) {
                 shownAt = nowNs();
+                schedSnapshot(child, sched, sizeof sched);
                 nextPress = shownAt + waitNs;
                 if (!key) {
                     status = 0;
@@ -266,13 +308,14 @@ int main(int argc, char** argv) {
         waitpid(child, NULL, 0);
     }
     const int shown = __builtin_popcount(seen);
-    printf("launch_ns=%lld first_ms=%.1f key_ms=%.1f lag_ms=%.1f shown=%d hwm_kb=%ld result=%s\n",
-           launch, shownAt ? (shownAt - launch) / 1e6 : -1.0,
-           endAt ? (endAt - firstPress) / 1e6 : -1.0, endAt ? (endAt - lastPress) / 1e6 : -1.0,
-           shown, hwm,
-           status == 0   ? "ok"
-           : status == 4 ? "stopped-short"
-           : status == 1 ? "timeout"
-                         : "exited");
+    printf(
+        "launch_ns=%lld first_ms=%.1f key_ms=%.1f lag_ms=%.1f shown=%d hwm_kb=%ld %s result=%s\n",
+        launch, shownAt ? (shownAt - launch) / 1e6 : -1.0,
+        endAt ? (endAt - firstPress) / 1e6 : -1.0, endAt ? (endAt - lastPress) / 1e6 : -1.0, shown,
+        hwm, sched,
+        status == 0   ? "ok"
+        : status == 4 ? "stopped-short"
+        : status == 1 ? "timeout"
+                      : "exited");
     return status == 4 ? 0 : status;
 }
