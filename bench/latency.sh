@@ -16,9 +16,9 @@
 #   --timeline         print each cold launch's stages (QUILLMERE_TIMELINE), slowest first
 #   --viewer BINARY    time this binary as "now" instead of building build/release
 #   --baseline-binary BINARY  time this binary as "base" instead of building a commit
-#   --ahead            run in a scheduling group of its own ahead of the machine's other work
-#                      (autogroup nice -20; root): on a shared machine the figures then show
-#                      the viewers more than their neighbours
+#   --ahead            the X session and the launches in scheduling groups ahead of the
+#                      machine's other work (autogroup nice -20; root): on a shared machine the
+#                      figures then show the viewers more than their neighbours
 #   --self-check       one round of three rows beside a trivial window, into a scratch folder
 #                      of its own: checks that the session, the timer and the viewer work
 #
@@ -42,7 +42,6 @@ all_rows=(cold-24mp cold-hd cold-png cold-hd-100k next-24mp-2s next-24mp-now nex
     next-hd-now next-hd-100k-now held-hd)
 
 usage() { sed -n 2,31p "$0" | sed 's/^# \{0,1\}//'; exit 2; }
-arguments=("$@")
 while (($#)); do
     case $1 in
         --against) against=$2; shift ;;
@@ -60,14 +59,6 @@ while (($#)); do
     esac
     shift
 done
-
-# The kernel shares the cores between sessions first (autogroups): a session of its own whose
-# group weighs most gets them whenever it wants them.
-if ((ahead)) && [[ -z ${QUILLMERE_LATENCY_AHEAD:-} ]]; then
-    # shellcheck disable=SC2016  # expanded by the inner shell
-    exec setsid -w env QUILLMERE_LATENCY_AHEAD=1 bash -c \
-        'echo -20 >/proc/self/autogroup && exec "$0" "$@"' "$0" "${arguments[@]}"
-fi
 
 started=$SECONDS
 say() { printf '%s\n' "$*" >&2; }
@@ -261,6 +252,18 @@ launch_command() {  # viewer row: the command line, one word a line
     esac
 }
 
+# The kernel shares the cores between sessions first (autogroups): with --ahead, the X server,
+# the window manager and each launch run in sessions of their own whose groups weigh most, so
+# they get the cores whenever they want them. The builds above stay where they were.
+# It replaces the shell it runs in: call it in a subshell (&, $(...), (...)).
+ahead() {
+    if ((ahead)); then
+        # shellcheck disable=SC2016  # expanded by the inner shell
+        exec setsid bash -c 'echo -20 >/proc/self/autogroup && exec "$@"' ahead "$@"
+    fi
+    exec "$@"
+}
+
 # --- the X session --------------------------------------------------------------------------
 session_pids=()
 session_stop() {
@@ -272,17 +275,17 @@ session_stop() {
 session_start() {
     local displayfile="$results/display" i
     : >"$displayfile"
-    Xvfb -displayfd 3 -screen 0 1920x1080x24 -br -nolisten tcp 3>"$displayfile" \
+    ahead Xvfb -displayfd 3 -screen 0 1920x1080x24 -br -nolisten tcp 3>"$displayfile" \
         >>"$results/xvfb.log" 2>&1 &
     session_pids+=($!)
     for ((i = 0; i < 200; i++)); do [[ -s $displayfile ]] && break; sleep 0.05; done
     [[ -s $displayfile ]] || { say "Xvfb did not start (see $results/xvfb.log)"; exit 1; }
     DISPLAY=":$(head -n1 "$displayfile")"
     export DISPLAY
-    dbus-daemon --session --nofork --address="unix:path=$results/bus" >>"$results/dbus.log" 2>&1 &
+    ahead dbus-daemon --session --nofork --address="unix:path=$results/bus" >>"$results/dbus.log" 2>&1 &
     session_pids+=($!)
     export DBUS_SESSION_BUS_ADDRESS="unix:path=$results/bus"
-    openbox --config-file "$here/openbox-rc.xml" >>"$results/openbox.log" 2>&1 &
+    ahead openbox --config-file "$here/openbox-rc.xml" >>"$results/openbox.log" 2>&1 &
     session_pids+=($!)
     for ((i = 0; i < 200; i++)); do
         xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break
@@ -304,7 +307,7 @@ raw="$results/raw.txt"
     echo "# now: $now_name"
     [[ -n $base_name ]] && echo "# base: $base_name"
     ((with_feh)) && echo "# feh: $(feh --version | head -n1)"
-    echo "# rounds: $rounds after the warm-up; rows: ${rows[*]}${QUILLMERE_LATENCY_AHEAD:+; ahead of other work}"
+    echo "# rounds: $rounds after the warm-up; rows: ${rows[*]}$( ((ahead)) && echo '; ahead of other work')"
 } >"$raw"
 say "$(sed 's/^# //' "$raw")"
 say "results: $results"
@@ -319,7 +322,8 @@ for ((round = 0; round <= rounds; round++)); do
         if ((round)); then
             for viewer in "${viewers[@]}"; do
                 mapfile -t command < <(launch_command "$viewer" cold-hd)
-                "$timer" -t 20000 -p 960,540 -c ff0000 -- "${command[@]}" >/dev/null 2>&1 || true
+                (ahead "$timer" -t 20000 -p 960,540 -c ff0000 -- "${command[@]}" >/dev/null 2>&1) ||
+                    true
             done
         fi
     fi
@@ -334,7 +338,7 @@ for ((round = 0; round <= rounds; round++)); do
             mapfile -t command < <(launch_command "$viewer" "$row")
             log="$results/logs/$round-$viewer-$row.txt"
             # shellcheck disable=SC2046  # the key options are words
-            line=$("$timer" -t 20000 -p 960,430 -p 960,540 -p 960,650 -c "$(row_first "$row")" \
+            line=$(ahead "$timer" -t 20000 -p 960,430 -p 960,540 -p 960,650 -c "$(row_first "$row")" \
                 $(row_keys "$row") -- "${command[@]}" 2>"$log") || true
             [[ $line == *result=ok* || $line == *result=stopped-short* ]] || failures=$((failures + 1))
             echo "$round $viewer $row $line" >>"$raw"
