@@ -441,10 +441,67 @@ stages=(main application "window built" shown resized "first paint" decode decod
         sort -t= -k3 -g -r)
 } >"$results/timeline.txt"
 
+# The fastest and the slowest half of each viewer's cold launches side by side: per span of the
+# start, the elapsed time and the main thread's time on a core and waiting for one (means), so
+# that the spans the slow launches lose and the reason (work or waiting) stand out.
+spans() {  # viewer row
+    local round rest log
+    while read -r round rest; do
+        log="$results/logs/$round-$1-$2.txt"
+        awk -v line=" $rest" '
+            function field(name) {
+                if (!match(line, " " name "=[-0-9.]+")) return -1
+                return substr(line, RSTART + length(name) + 2, RLENGTH - length(name) - 2) + 0 }
+            $1 == "quillmere-timeline" { name = $2; k = 3
+                while (k < NF && $k !~ /^[0-9]+$/) name = name " " $(k++)
+                if (!(name in at)) { at[name] = $k; split($(k + 1), r, "="); split($(k + 2), w, "=")
+                    run[name] = r[2]; wait[name] = w[2] } }
+            END {
+                if (!("painted" in at)) exit
+                n = split("main,application,first paint,painted", stage, ",")
+                printf "%.1f", field("first_ms")
+                t = field("launch_ns"); pr = 0; pw = 0
+                for (i = 1; i <= n; i++) {
+                    s = stage[i]
+                    printf " %.1f %.1f %.1f", (at[s] - t) / 1e6, (run[s] - pr) / 1e6, (wait[s] - pw) / 1e6
+                    t = at[s]; pr = run[s]; pw = wait[s] }
+                printf " %.1f %.1f %.1f\n", field("first_ms") - (t - field("launch_ns")) / 1e6,
+                    field("main_run_ms") - pr / 1e6, field("main_wait_ms") - pw / 1e6 }' "$log"
+    done < <(awk -v v="$1" -v r="$2" -v f=$((rounds ? 1 : 0)) \
+        '$1 >= f && $2 == v && $3 == r && /result=ok/ { $2 = ""; $3 = ""; print }' "$raw") | sort -g
+}
+halves() {
+    echo "Fastest and slowest half of the cold launches, ms (means): elapsed / main thread on a core / waiting for one"
+    printf '%-5s %-13s %-4s %6s  %-17s %-17s %-17s %-17s %-17s\n' viewer row half screen \
+        "launch-main" "QApplication" "to first paint" "first paint" "to the screen"
+    for viewer in now base; do
+        for row in "${rows[@]}"; do
+            [[ $row == cold-* ]] || continue
+            mapfile -t lines < <(spans "$viewer" "$row")
+            local n=${#lines[@]} half
+            ((n >= 2)) || continue
+            for half in fast slow; do
+                if [[ $half == fast ]]; then
+                    printf '%s\n' "${lines[@]:0:n/2}"
+                else
+                    printf '%s\n' "${lines[@]:n-n/2}"
+                fi | awk -v v="$viewer" -v r="$row" -v h="$half" '
+                    { for (i = 1; i <= NF; i++) sum[i] += $i }
+                    END { printf "%-5s %-13s %-4s %6.1f ", v, r, h, sum[1] / NR
+                        for (i = 2; i <= NF; i += 3)
+                            printf " %5.1f/%4.1f/%4.1f", sum[i] / NR, sum[i + 1] / NR, sum[i + 2] / NR
+                        print "" }'
+            done
+        done
+    done
+}
+halves >>"$results/timeline.txt"
+
 cat "$table"
 if ((timeline)); then
     echo
-    echo "Stages of each cold launch, ms from the launch (from the viewer's QUILLMERE_TIMELINE):"
+    echo "Each cold launch, slowest first: the main thread's and the other threads' time on a core"
+    echo "and waiting for one, then the viewer's stages, ms from the launch (QUILLMERE_TIMELINE):"
     cat "$results/timeline.txt"
 fi
 echo
