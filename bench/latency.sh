@@ -221,7 +221,9 @@ fi
 base_name=''
 if [[ -n $against ]]; then
     install_viewer base "$(build_commit "$against")"
-    base_name="base ($against, $(git -C "$root" rev-parse --short "$against^{commit}"))"
+    base_name="base ($against)"
+    short=$(git -C "$root" rev-parse --short "$against^{commit}")
+    [[ $short == "$against"* ]] || base_name="base ($against, $short)"
     viewers+=(base)
 elif [[ -n $baseline_binary ]]; then
     install_viewer base "$baseline_binary"
