@@ -241,11 +241,14 @@ for row in "${rows[@]}"; do
     esac
 done
 
+# The builds write their stages on stderr (the other programs ignore it); set here, not by an
+# `env` in the command line, so that every viewer is started by the same one exec.
+export QUILLMERE_TIMELINE=1
 launch_command() {  # viewer row: the command line, one word a line
     local picture
     picture=$(row_picture "$2")
     case $1 in
-        now | base) printf '%s\n' env QUILLMERE_TIMELINE=1 "$scratch/viewers/$1/quillmere" "$picture" ;;
+        now | base) printf '%s\n' "$scratch/viewers/$1/quillmere" "$picture" ;;
         feh) printf '%s\n' feh --scale-down --start-at "$picture" ;;
         floor)
             local colours
