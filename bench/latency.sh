@@ -244,6 +244,9 @@ done
 # The builds write their stages on stderr (the other programs ignore it); set here, not by an
 # `env` in the command line, so that every viewer is started by the same one exec.
 export QUILLMERE_TIMELINE=1
+# The session's X server, whatever the caller's environment says (the tests' is offscreen).
+export QT_QPA_PLATFORM=xcb
+unset WAYLAND_DISPLAY
 launch_command() {  # viewer row: the command line, one word a line
     local picture
     picture=$(row_picture "$2")
