@@ -13,6 +13,7 @@
 #include "app/viewer_window.h"
 #include "platform/app_data.h"
 #include "platform/process_memory.h"
+#include "platform/stage_timeline.h"
 #include "render/source/prefetcher.h"
 
 namespace {
@@ -43,6 +44,7 @@ FitArea largestScreenArea() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    markStage("main");
     returnLargeBuffersAtOnce();
     ViewerOptions options;
     // The argument is taken as the file system's bytes, so any file name opens.
@@ -64,6 +66,7 @@ int main(int argc, char** argv) {
         }
     }
     QApplication app(argc, argv);
+    markStage("application");
     QApplication::setStyle(
         new PlainDialogStyle(QStyleFactory::create(QApplication::style()->name())));
     options.prefetcher->setScreenArea(largestScreenArea());
@@ -71,6 +74,7 @@ int main(int argc, char** argv) {
     options.settingsFile = settingsFilePath();
 
     ViewerWindow window(std::move(options));
+    markStage("window built");
     window.exec();
     // The settings are written by now. A decode still under way (a huge picture, a slow
     // codec) must not hold the process after its window has gone, and nothing else is left

@@ -1,6 +1,7 @@
 #include "app/picture_surface.h"
 
 #include "app/dpi.h"
+#include "platform/stage_timeline.h"
 
 #include <QBackingStore>
 #include <QCursor>
@@ -161,6 +162,7 @@ void PictureSurface::paintEvent(QPaintEvent*) {
         // The window draws its first picture now when it is decoded: the window's buffer,
         // slow to write the first time (its memory is new), is then written once, with the
         // picture, instead of with the background first.
+        markStage("first paint");
         auto hook = std::move(firstPaintHook_);
         firstPaintHook_ = nullptr;
         QTimer::singleShot(kFirstFrameAllowanceMs, this, &PictureSurface::firstFrameShown);
@@ -173,19 +175,27 @@ void PictureSurface::paintEvent(QPaintEvent*) {
         if (straight && pixels_.constBits() == borrowed_) {
             if (!presented_)
                 pixels_.fill(fillColour());
+            markStage("painted");
             // Taken as soon as this paint has gone to the window system.
-            QTimer::singleShot(0, this, [this] { keepBorrowedPixels(); });
+            QTimer::singleShot(0, this, [this] {
+                markStage("first paint flushed");
+                keepBorrowedPixels();
+            });
             return;
         }
     }
     const QImage& pixels = *surfacePixels();
-    if (!capped_)
-        return painter.drawImage(QRectF(rect()), pixels);
-    painter.fillRect(rect(), fillColour());
-    painter.drawImage(QPointF(0, 0), pixels);
+    if (!capped_) {
+        painter.drawImage(QRectF(rect()), pixels);
+    } else {
+        painter.fillRect(rect(), fillColour());
+        painter.drawImage(QPointF(0, 0), pixels);
+    }
+    markStage("painted");
 }
 
 void PictureSurface::resizeEvent(QResizeEvent*) {
+    markStage("resized");
     const qreal ratio = devicePixelRatioF();
     const QSize full(static_cast<int>(std::lround(width() * ratio)),
                      static_cast<int>(std::lround(height() * ratio)));
@@ -218,6 +228,8 @@ void PictureSurface::wheelEvent(QWheelEvent* event) {
 
 bool PictureSurface::event(QEvent* event) {
     // Pinches too were handled by the window's pre-filter; unaccepted they would reach it twice.
+    if (event->type() == QEvent::Show)
+        markStage("shown");
     if (event->type() == QEvent::NativeGesture) {
         event->accept();
         return true;

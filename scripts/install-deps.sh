@@ -9,6 +9,7 @@ packages=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev clang-format clang-tidy
     xvfb xauth weston openbox wmctrl xdotool x11-utils x11-xserver-utils libopenjp2-tools
+    libx11-dev libxtst-dev libjpeg-turbo-progs dbus-daemon
     desktop-file-utils appstream man-db dpkg-dev file
 )
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <system_error>
 
+#include "platform/stage_timeline.h"
 #include "platform/thread_priority.h"
 
 namespace {
@@ -421,7 +422,9 @@ void Prefetcher::work(PreparedPicture&& prepared, std::unique_lock<std::mutex>& 
     // A picture reduced for a smaller surface is decoded again for this one.
     if (prepared.picture.empty() || !servesFit(prepared.picture, width, height)) {
         const PictureBudgetScope budget(ahead ? capBytes_ : SIZE_MAX);
+        markStage(ahead ? "decode ahead" : "decode");
         prepared = prepare_(file, area, stop);
+        markStage(ahead ? "decoded ahead" : "decoded");
     }
     if (!stop.stop_requested())
         prepareFit(prepared, width, height);
