@@ -3,6 +3,7 @@
 #include <QContextMenuEvent>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -353,6 +354,8 @@ TEST(HangingFileSystemTest, HoldsNoKeyMenuOrCloseRequest) {
     auto gate = std::make_optional<FileSystemGate>(pictures.path(), all);
     gate->watchMainThread();
     ViewerWindow& window = *fixture.window;
+    // Our own properties window (no file manager here) shows once the file's facts are read.
+    window.runCommand(ID_PROPERTIES);
     bool shown = false;
     QTimer timer;
     answerNextBox(timer, QMessageBox::Yes, &shown);
@@ -381,6 +384,16 @@ TEST(HangingFileSystemTest, HoldsNoKeyMenuOrCloseRequest) {
 
     gate.reset();
     fixture.waitIdle();
+    QPointer<QWidget> properties;
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (widget->isVisible() && widget->windowTitle() == "a.bmp Properties")
+                properties = widget;
+        }
+        return properties != nullptr;
+    }));
+    if (properties)
+        properties->close();
     EXPECT_FALSE(std::filesystem::exists(pictures / "a.bmp"));
     EXPECT_EQ(viewer.list.pictureList.size(), 2u);
     // The step that waited for the list comes last and returns to the fit.
