@@ -18,8 +18,9 @@ const QEvent::Type kArrived = static_cast<QEvent::Type>(QEvent::registerEventTyp
 
 }  // namespace
 
-bool actsOnCurrentFile(CommandId command) {
-    return command == ID_OPEN_WITH || command == ID_PROPERTIES || command == ID_PRINT;
+bool waitsForList(CommandId command, bool slideshowRunning) {
+    return command == ID_OPEN_WITH || command == ID_PROPERTIES || command == ID_PRINT ||
+           (command == ID_SLIDESHOW_TOGGLE && !slideshowRunning);
 }
 
 ListKeeper::ListKeeper(std::shared_ptr<PictureCatalogue> catalogue, PictureView* view,
@@ -72,7 +73,8 @@ void ListKeeper::remove(const std::filesystem::path& file) {
     if (defer([this, file] { remove(file); }))
         return;
     const auto& entries = viewer.list.pictureList;
-    if (std::find(entries.begin(), entries.end(), file) != entries.end()) {
+    if (std::any_of(entries.begin(), entries.end(),
+                    [&](const auto& entry) { return entry.native() == file.native(); })) {
         catalogue_->remove(file);
         holdInput();
     }

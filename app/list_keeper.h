@@ -13,9 +13,10 @@
 
 class PictureCatalogue;
 
-// Whether the command acts on the current picture's file (the shell's actions): it waits for the
-// list like a step.
-bool actsOnCurrentFile(CommandId command);
+// Whether the command waits for the list like a step: the shell's actions, which act on the
+// current picture's file, and a slideshow's start (its stop never waits). What waits is decided
+// again when it runs: two presses of S before the list comes start and stop the show.
+bool waitsForList(CommandId command, bool slideshowRunning);
 class PictureView;
 
 // The picture list while the catalogue's worker lists its folder or removes a file. Until an

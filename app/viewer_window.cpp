@@ -238,8 +238,8 @@ void ViewerWindow::openDroppedFile(const std::filesystem::path& file) {
 
 // Every command reaches its handler through this one table, from a key and a menu item alike.
 void ViewerWindow::runCommand(CommandId command) {
-    // The shell's actions are for the list's current picture.
-    if (actsOnCurrentFile(command) && lists_->defer([this, command] { runCommand(command); }))
+    if (waitsForList(command, viewer.window.slideshowRunning) &&
+        lists_->defer([this, command] { runCommand(command); }))
         return;
     using Run = void (*)(ViewerWindow&);
     static constexpr std::pair<CommandId, Run> kCommands[] = {
