@@ -6,27 +6,18 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <system_error>
+#include <optional>
 
 #include "app/plain_dialog_style.h"
 #include "app/settings_file.h"
 #include "app/viewer_window.h"
+#include "catalogue/picture_catalogue.h"
 #include "platform/app_data.h"
 #include "platform/process_memory.h"
 #include "platform/stage_timeline.h"
 #include "render/source/prefetcher.h"
 
 namespace {
-
-// The command line's picture under the name the folder scan will give it (absolute, joined
-// to its folder), so that the window's first reload finds the decode begun here.
-std::filesystem::path scannedName(const std::filesystem::path& argument) {
-    std::error_code error;
-    const std::filesystem::path absolute = std::filesystem::absolute(argument, error);
-    if (error || !absolute.has_filename())
-        return {};
-    return absolute.parent_path() / absolute.filename();
-}
 
 // The largest screen in device pixels: the window is never shown larger than it (maximised
 // or full screen), so the first picture can be decoded reduced for it before the window
@@ -56,21 +47,22 @@ int main(int argc, char** argv) {
     // and Qt's image readers need the application for their plugins.
     options.prefetcher = std::make_shared<Prefetcher>();
     options.prefetcher->awaitScreenArea();
-    if (options.commandLinePath && !options.commandLinePath->empty()) {
-        const std::filesystem::path first = scannedName(*options.commandLinePath);
-        // The window will wait for it: it decodes with the whole budget, not the cap of the
-        // pictures decoded ahead.
-        if (!first.empty()) {
-            options.prefetcher->await(first);
-            options.prefetcher->request({first});
-        }
+    // Under the name the folder's listing will give it, so that the window's first reload finds
+    // the decode begun here. The window will wait for it: it decodes with the whole budget, not
+    // the cap of the pictures decoded ahead.
+    if (const std::optional<std::filesystem::path> first = likelyCurrent(options.commandLinePath)) {
+        options.prefetcher->await(*first);
+        options.prefetcher->request({*first});
     }
+    // Its folder is listed and sorted beside it, on a worker of its own.
+    options.programFolder = executableFolder();
+    options.catalogue = std::make_shared<PictureCatalogue>();
+    options.catalogue->open(options.commandLinePath, options.programFolder);
     QApplication app(argc, argv);
     markStage("application");
     QApplication::setStyle(
         new PlainDialogStyle(QStyleFactory::create(QApplication::style()->name())));
     options.prefetcher->setScreenArea(largestScreenArea());
-    options.programFolder = executableFolder();
     options.settingsFile = settingsFilePath();
 
     ViewerWindow window(std::move(options));

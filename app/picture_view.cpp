@@ -5,8 +5,16 @@
 #include "app/picture_surface.h"
 #include "app/step_hold.h"
 #include "app/viewer_state.h"
+#include "platform/print_job.h"
 #include "render/render_pipeline.h"
 #include "render/source/picture_source.h"
+
+namespace {
+
+// A picture is printed from the deepest level that holds this: about 340 dots an inch on A4.
+constexpr FitArea kPrintArea{4096, 4096};
+
+}  // namespace
 
 PictureView::PictureView(PictureSurface* surface, std::shared_ptr<Prefetcher> prefetcher,
                          QObject* parent)
@@ -26,6 +34,10 @@ PictureView::PictureView(PictureSurface* surface, std::shared_ptr<Prefetcher> pr
         if (!viewer.render.pending.active)
             redraw();
     });
+    // Printed as the screen shows it after a reload, through the viewer's own decoders.
+    setPrintPictureSource([](const std::string& path) {
+        return uprightPicture(std::filesystem::path(path), kPrintArea);
+    });
     blankTimer_.setSingleShot(true);
     connect(&blankTimer_, &QTimer::timeout, this, [this] {
         // Nothing of the new picture yet: never the old one under the new title any longer.
@@ -35,6 +47,7 @@ PictureView::PictureView(PictureSurface* surface, std::shared_ptr<Prefetcher> pr
 }
 
 int PictureView::render(int reload, int rotation) {
+    rendered_ = true;
     if (reload != 0 || currentPath(viewer.list) == nullptr)
         return ::renderPicture(currentPath(viewer.list), viewer.render, surface_, reload, rotation,
                                {}, &source_->detail());
@@ -58,6 +71,12 @@ void PictureView::surfaceResized() {
         return;
     }
     showCurrent();
+}
+
+void PictureView::neighboursKnown() {
+    // A picture still coming, or not on the screen yet, asks for them when it is.
+    if (rendered_ && !viewer.render.pending.active && !neighboursAfterFirstFrame_)
+        showCurrent();
 }
 
 // Tells the source the current picture is shown, so that its neighbours decode for the surface.

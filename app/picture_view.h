@@ -31,9 +31,13 @@ class PictureView : public QObject {
     // The surface changed size: the picture still coming and those decoded ahead are fitted
     // again for it.
     void surfaceResized();
+    // The list around the shown picture is known now: its neighbours decode ahead.
+    void neighboursKnown();
     // The direction of the last step, +1 or -1: its neighbour is decoded ahead first.
     void setTravel(int travel) { travel_ = travel; }
 
+    // Whether anything was rendered yet (the window's first paint renders first).
+    bool rendered() const { return rendered_; }
     // Whether a picture is still coming or input waits behind a step.
     bool busy() const;
     StepHold& hold() const { return *hold_; }
@@ -61,6 +65,7 @@ class PictureView : public QObject {
     StepHold* hold_;
     QTimer blankTimer_;
     int travel_ = 1;
+    bool rendered_ = false;
     // The first picture's neighbours wait for it to be on the screen.
     bool neighboursAfterFirstFrame_ = false;
 };

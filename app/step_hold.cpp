@@ -14,17 +14,21 @@ StepHold::StepHold(int waitMs, std::function<bool()> pictureComing, QObject* par
 }
 
 bool StepHold::holdStep(std::function<void()> step) {
+    return (holding_ || pictureComing_()) && holdFor(std::move(step), waitMs_);
+}
+
+bool StepHold::holdFor(std::function<void()> step, int waitMs) {
     const qint64 pressedAt = replayPressedAtMs_.value_or(clock_.elapsed());
     if (holding_) {
         held_.push_back({std::move(step), pressedAt, 0});
         return true;
     }
-    const qint64 waitMs = pressedAt + waitMs_ - clock_.elapsed();
-    if (!pictureComing_() || waitMs <= 0)
+    const qint64 leftMs = pressedAt + waitMs - clock_.elapsed();
+    if (leftMs <= 0)
         return false;
     holding_ = true;
     held_.push_front({std::move(step), pressedAt, 0});
-    deadline_.start(static_cast<int>(waitMs));
+    deadline_.start(static_cast<int>(leftMs));
     return true;
 }
 

@@ -25,6 +25,9 @@ class StepHold : public QObject {
 
     // Returns true when step was kept to run later (release() or its time runs it).
     bool holdStep(std::function<void()> step);
+    // Keeps step, and the input behind it, though no picture is coming (the list is): at most
+    // waitMs from its press, then it runs. Returns true when kept.
+    bool holdFor(std::function<void()> step, int waitMs);
     // Keeps a copy of the input event for target while a step waits; returns true when kept.
     // Events that are not input pass.
     bool holdInput(QObject* target, QEvent* event);

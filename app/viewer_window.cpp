@@ -11,6 +11,7 @@
 
 #include "app/delete_confirmation.h"
 #include "app/dpi.h"
+#include "app/list_keeper.h"
 #include "app/picture_surface.h"
 #include "app/picture_view.h"
 #include "app/pointer_look.h"
@@ -22,7 +23,6 @@
 #include "catalogue/picture_list.h"
 #include "commands/input_map.h"
 #include "commands/slideshow.h"
-#include "platform/print_job.h"
 #include "render/render_pipeline.h"
 #include "render/source/picture_source.h"
 #include "resources/product.h"
@@ -32,8 +32,6 @@ namespace {
 // The smallest frame, which a window the settings don't place also starts with.
 constexpr int kMinimumWidth = 768;
 constexpr int kMinimumHeight = 536;
-// A picture is printed from the deepest level that holds this: about 340 dots an inch on A4.
-constexpr FitArea kPrintArea{4096, 4096};
 // How long the first paint waits for the picture still decoding: a screen-sized JPEG's decode
 // ends within it when it started with the process; a larger picture shows the background first.
 constexpr int kFirstPictureWaitMs = 15;
@@ -42,10 +40,6 @@ constexpr int kFirstPictureWaitMs = 15;
 
 ViewerWindow::ViewerWindow(ViewerOptions options, QWidget* parent)
     : QDialog(parent), options_(std::move(options)) {
-    // Printed as the screen shows it after a reload, through the viewer's own decoders.
-    setPrintPictureSource([](const std::string& path) {
-        return uprightPicture(std::filesystem::path(path), kPrintArea);
-    });
     setWindowTitle(QString::fromUtf8(product::kName));
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
@@ -63,6 +57,11 @@ ViewerWindow::ViewerWindow(ViewerOptions options, QWidget* parent)
 
     surface_ = new PictureSurface(this);
     view_ = new PictureView(surface_, options_.prefetcher, this);
+    lists_ = new ListKeeper(options_.catalogue, view_, this);
+    connect(lists_, &ListKeeper::currentChanged, this, [this](bool nameEmptyList) {
+        updateTitle(nameEmptyList);
+        reloadCurrent();
+    });
     surface_->setGeometry(rect());
     // Shown once the window is mapped (see setVisible).
     surface_->hide();
@@ -80,7 +79,7 @@ void ViewerWindow::OnInitDialog() {
     // One window per process: a new one starts from the state a fresh process has.
     viewer = ViewerState{};
     firstPaintDone_ = 0;
-    openPicture(viewer.list, options_.commandLinePath, options_.programFolder);
+    lists_->open(options_.commandLinePath, options_.programFolder);
     loadSettings();
 }
 
@@ -111,6 +110,7 @@ void ViewerWindow::onFirstPaint() {
     // By now the window system has framed the window: its frame goes where it was asked to.
     placement_->settle();
     surface_->layOutOver(rect());
+    lists_->takeArrived();
     // A decode about to end is better waited for than painted over: the paint would write
     // the window's fresh buffer with the background, and the picture would need a render and
     // a copy of its own a few milliseconds later. A long decode shows the background first.
@@ -139,7 +139,7 @@ void ViewerWindow::redraw() {
 }
 
 bool ViewerWindow::busy() const {
-    return view_->busy();
+    return view_->busy() || lists_->waiting();
 }
 
 void ViewerWindow::updatePointer() {
@@ -168,11 +168,12 @@ void ViewerWindow::updateTitle(bool emptyListToo) {
 }
 
 int ViewerWindow::step(int travel, bool ofSlideshow) {
-    // A show's step kept behind a picture is dropped when the show stops meanwhile.
-    if (view_->hold().holdStep([this, travel, ofSlideshow] {
-            if (!ofSlideshow || slideshow_->isRunning())
-                step(travel, ofSlideshow);
-        }))
+    // A show's step kept behind a picture or the list is dropped when the show stops meanwhile.
+    const auto again = [this, travel, ofSlideshow] {
+        if (!ofSlideshow || slideshow_->isRunning())
+            step(travel, ofSlideshow);
+    };
+    if (lists_->defer(again) || view_->hold().holdStep(again))
         return -1;
     view_->setTravel(travel);
     viewer.render.zoom.zoomFactor = 1.0f;
@@ -192,7 +193,7 @@ void ViewerWindow::toggleFullScreen() {
 }
 
 void ViewerWindow::startSlideshow() {
-    if (viewer.list.pictureList.empty())
+    if (lists_->defer([this] { startSlideshow(); }) || viewer.list.pictureList.empty())
         return;
     slideshow_->start();
     updatePointer();
@@ -212,32 +213,31 @@ void ViewerWindow::stopSlideshow() {
 
 void ViewerWindow::deleteCurrentPicture() {
     const std::filesystem::path* current = currentPath(viewer.list);
-    if (!current)
+    if (lists_->defer([this] { deleteCurrentPicture(); }) || !current)
         return;
     // The box runs events (a drop, a held step) that may change the list: what is deleted is
     // the file the box asked about, looked up again, and only while the list still holds it.
     const std::filesystem::path file = *current;
-    if (!confirmDeletion(this) || !deletePicture(viewer.list, file))
-        return;
-    view_->source().forget(file);
-    updateTitle();
-    reloadCurrent();
+    if (confirmDeletion(this))
+        lists_->remove(file);
 }
 
 void ViewerWindow::openDroppedFile(const std::filesystem::path& file) {
-    // A dropped file that is not among its folder's pictures leaves the index as it was; only
-    // an index outside the new list goes to the first picture, so it always lies in the list.
+    // The dropped picture is shown while its folder is listed (see ListKeeper).
+    if (lists_->defer([this, file] { openDroppedFile(file); }))
+        return;
     view_->source().clear();
-    openPicture(viewer.list, file, options_.programFolder);
-    if (currentPath(viewer.list) == nullptr)
-        viewer.list.currentIndex = 0;
+    lists_->open(file, options_.programFolder);
     viewer.render.zoom.zoomFactor = 1.0f;
-    updateTitle(true);
+    updateTitle();
     reloadCurrent();
 }
 
 // Keys and menu items alike reach their handlers through the command table.
 void ViewerWindow::runCommand(CommandId command) {
+    if (waitsForList(command, slideshow_->isRunning()) &&
+        lists_->defer([this, command] { runCommand(command); }))
+        return;
     dispatchCommand(*this, command);
 }
 

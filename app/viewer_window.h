@@ -13,6 +13,8 @@
 #include "commands/command_table.h"
 #include "render/geometry/zoom.h"
 
+class ListKeeper;
+class PictureCatalogue;
 class PointerLook;
 class QNativeGestureEvent;
 class PictureSurface;
@@ -31,6 +33,9 @@ struct ViewerOptions {
     // Decodes ahead of the window, possibly already at work on the command line's picture;
     // the window makes its own when none is given.
     std::shared_ptr<Prefetcher> prefetcher;
+    // Lists the folder, possibly already at work on the command line's open; the window makes
+    // its own when none is given.
+    std::shared_ptr<PictureCatalogue> catalogue;
 };
 
 // The viewer window: one dialog whose client area is the picture surface. It owns no picture
@@ -59,7 +64,9 @@ class ViewerWindow : public QDialog, private CommandTarget {
 
     bool firstPaintDone() const { return firstPaintDone_ != 0; }
     Prefetcher& prefetcher() const;
-    // Whether a picture is still coming or input waits behind a step (tests wait for this).
+    ListKeeper& lists() const { return *lists_; }
+    // Whether a picture is still coming, input waits behind a step, or the list is not final
+    // (tests wait for this).
     bool busy() const;
 
     void setVisible(bool visible) override;
@@ -116,6 +123,7 @@ class ViewerWindow : public QDialog, private CommandTarget {
     ViewerOptions options_;
     PictureSurface* surface_ = nullptr;
     PictureView* view_ = nullptr;
+    ListKeeper* lists_ = nullptr;
     Slideshow* slideshow_ = nullptr;
     PointerLook* pointer_ = nullptr;
     std::unique_ptr<WindowPlacement> placement_;

@@ -6,6 +6,7 @@
 
 #include "catalogue/folder_scan.h"
 #include "catalogue/natural_order.h"
+#include "catalogue/picture_extensions.h"
 #include "catalogue/utf8_decode.h"
 #include "platform/file_system_probe.h"
 
@@ -16,22 +17,6 @@ const std::filesystem::path kNoRequest = " ";
 
 bool indexInList(const PictureListState& list, int64_t index) {
     return index >= 0 && index < static_cast<int64_t>(list.pictureList.size());
-}
-
-// The requested path in the form the scan will produce for it: absolute, and joined to its
-// folder with a single separator, so "dir//a.jpg" still finds dir/a.jpg. An empty argument
-// names the current directory itself, which lists it and matches no entry.
-std::filesystem::path absoluteRequest(const std::filesystem::path& requested) {
-    std::error_code error;
-    std::filesystem::path absolute = requested.empty()
-                                         ? std::filesystem::current_path(error) / ""
-                                         : std::filesystem::absolute(requested, error);
-    // Without a current directory the path stays as given; its folder then lists what it can.
-    if (error)
-        absolute = requested;
-    if (!absolute.has_filename())
-        return absolute;
-    return absolute.parent_path() / absolute.filename();
 }
 
 }  // namespace
@@ -63,8 +48,32 @@ void locateRequested(PictureListState& list) {
         list.currentIndex = static_cast<int32_t>(match - entries.begin());
 }
 
-void openPicture(PictureListState& list, std::optional<std::filesystem::path> requested,
-                 const std::filesystem::path& programFolder) {
+std::filesystem::path absoluteRequest(const std::filesystem::path& requested) {
+    std::error_code error;
+    std::filesystem::path absolute = requested.empty()
+                                         ? std::filesystem::current_path(error) / ""
+                                         : std::filesystem::absolute(requested, error);
+    // Without a current directory the path stays as given; its folder then lists what it can.
+    if (error)
+        absolute = requested;
+    if (!absolute.has_filename())
+        return absolute;
+    return absolute.parent_path() / absolute.filename();
+}
+
+std::optional<std::filesystem::path> likelyCurrent(
+    const std::optional<std::filesystem::path>& requested) {
+    if (!requested || requested->empty())
+        return std::nullopt;
+    std::filesystem::path file = absoluteRequest(*requested);
+    if (!file.has_filename() || !isPicturePath(std::string_view(file.native())))
+        return std::nullopt;
+    return file;
+}
+
+OpenedFolder listOpenedFolder(const std::optional<std::filesystem::path>& requested,
+                              const std::filesystem::path& programFolder) {
+    PictureListState list;
     list.requestedPath = kNoRequest;
     std::filesystem::path folder = programFolder;
     if (requested) {
@@ -77,11 +86,27 @@ void openPicture(PictureListState& list, std::optional<std::filesystem::path> re
     const FolderListing listing = listPictureFiles(folder);
     const std::vector<uint32_t> order =
         naturalOrder(listing.size(), [&](size_t i) { return listing.name(i); });
-    list.pictureList.clear();
     list.pictureList.reserve(order.size());
     for (const uint32_t position : order)
         list.pictureList.push_back(listing.fullPath(position));
+    list.currentIndex = -1;
     locateRequested(list);
+    OpenedFolder opened{std::move(list.pictureList), std::move(list.requestedPath), std::nullopt};
+    if (list.currentIndex >= 0)
+        opened.requestedIndex = list.currentIndex;
+    return opened;
+}
+
+void adoptOpenedFolder(PictureListState& list, OpenedFolder&& opened) {
+    list.pictureList = std::move(opened.pictureList);
+    list.requestedPath = std::move(opened.requestedPath);
+    if (opened.requestedIndex)
+        list.currentIndex = *opened.requestedIndex;
+}
+
+void openPicture(PictureListState& list, std::optional<std::filesystem::path> requested,
+                 const std::filesystem::path& programFolder) {
+    adoptOpenedFolder(list, listOpenedFolder(requested, programFolder));
 }
 
 void stepNext(PictureListState& list) {
@@ -164,14 +189,22 @@ bool removePictureFile(const std::filesystem::path& path) {
            left == std::filesystem::file_type::directory;
 }
 
-bool deletePicture(PictureListState& list, const std::filesystem::path& path) {
+bool removeEntry(PictureListState& list, const std::filesystem::path& path) {
     const auto& entries = list.pictureList;
     const auto entry = std::find_if(
         entries.begin(), entries.end(),
         [&](const std::filesystem::path& listed) { return listed.native() == path.native(); });
-    if (entry == entries.end() || !removePictureFile(path))
+    if (entry == entries.end())
         return false;
     list.currentIndex = static_cast<int32_t>(entry - entries.begin());
     removeCurrentEntry(list);
     return true;
+}
+
+bool deletePicture(PictureListState& list, const std::filesystem::path& path) {
+    const auto& entries = list.pictureList;
+    const bool listed = std::any_of(entries.begin(), entries.end(), [&](const auto& entry) {
+        return entry.native() == path.native();
+    });
+    return listed && removePictureFile(path) && removeEntry(list, path);
 }

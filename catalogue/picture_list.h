@@ -30,6 +30,34 @@ void sortPictureList(PictureListState& list);
 // unchanged when no entry does.
 void locateRequested(PictureListState& list);
 
+// The requested path in the form the folder's listing gives it: absolute against the current
+// directory (no link resolution), joined to its folder with a single separator. An empty
+// argument names the current directory itself, which is listed and matches no entry.
+std::filesystem::path absoluteRequest(const std::filesystem::path& requested);
+
+// The picture an open with this request will most likely make current, known without asking
+// the file system: the requested path, when it is a picture path that names a file. Only the
+// listing tells whether the folder holds it.
+std::optional<std::filesystem::path> likelyCurrent(
+    const std::optional<std::filesystem::path>& requested);
+
+// What one open finds, before it becomes the list: the folder's pictures in natural order, the
+// request as openPicture keeps it, and the requested entry's index when the folder holds it.
+struct OpenedFolder {
+    std::vector<std::filesystem::path> pictureList;
+    std::filesystem::path requestedPath;
+    std::optional<int32_t> requestedIndex;
+};
+
+// Lists and sorts the folder of one open (see openPicture). Runs on any thread: it touches
+// nothing but the file system.
+OpenedFolder listOpenedFolder(const std::optional<std::filesystem::path>& requested,
+                              const std::filesystem::path& programFolder);
+
+// Makes the opened folder the list: the requested entry becomes current, else currentIndex
+// keeps its value.
+void adoptOpenedFolder(PictureListState& list, OpenedFolder&& opened);
+
 // Rebuilds the list for one open. With a requested path (the command line's first argument or
 // a dropped file): the path is made absolute against the current directory (no link
 // resolution), becomes requestedPath, and its parent folder is listed, the requested picture
@@ -62,6 +90,10 @@ bool removePictureFile(const std::filesystem::path& path);
 // the list is empty. A list that holds no entry for path, or a file that stays, changes
 // nothing; returns whether the entry was removed.
 bool deletePicture(PictureListState& list, const std::filesystem::path& path);
+
+// Removes the entry for path, wherever the list now holds it, as removeCurrentEntry does;
+// returns whether the list held one.
+bool removeEntry(PictureListState& list, const std::filesystem::path& path);
 
 // Removes the current entry; the index then names the entry that followed it, 0 when the
 // removed one was last, or -1 when the list is empty. Does nothing while currentIndex lies

@@ -7,6 +7,7 @@
 #include <QLocale>
 #include <QMimeDatabase>
 
+#include "platform/file_system_probe.h"
 #include "platform/regular_qfile.h"
 
 namespace {
@@ -33,6 +34,7 @@ FileFacts readFileFacts(const std::string& nativePath) {
     if (!openRegularFile(nativePath, file) || ::fstat(file.handle(), &status) != 0) {
         return facts;
     }
+    noteFileSystemCall(FileSystemCall::Read, nullptr);
     facts.sizeBytes = static_cast<uint64_t>(status.st_size);
     facts.modified = QDateTime::fromSecsSinceEpoch(status.st_mtim.tv_sec);
     facts.typeName = QMimeDatabase().mimeTypeForFileNameAndData(facts.name, &file).comment();

@@ -3,6 +3,7 @@
 #include <memory>
 #include <vector>
 
+#include <QApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFile>
@@ -18,6 +19,8 @@
 #include "platform/desktop_entry.h"
 #include "platform/detached_spawn.h"
 #include "platform/dialog_owner.h"
+#include "platform/file_system_probe.h"
+#include "platform/off_thread.h"
 #include "platform/regular_qfile.h"
 
 Q_LOGGING_CATEGORY(lcOpenWith, "quillmere.platform.openwith", QtInfoMsg)
@@ -32,6 +35,7 @@ QMimeType mimeTypeOf(const std::string& nativePath, const QString& name) {
     QMimeDatabase database;
     QFile file;
     if (openRegularFile(nativePath, file)) {
+        noteFileSystemCall(FileSystemCall::Read, nullptr);
         return database.mimeTypeForFileNameAndData(name, &file);
     }
     return database.mimeTypeForFile(name, QMimeDatabase::MatchExtension);
@@ -80,8 +84,9 @@ ChooserOffer chooserOffer(const std::string& nativePath) {
     return offer;
 }
 
-void showOpenWithChooser(const std::string& nativePath) {
-    ChooserOffer offer = chooserOffer(nativePath);
+namespace {
+
+void openChooser(const std::string& nativePath, ChooserOffer offer) {
     const QString& name = offer.name;
     const QMimeType& type = offer.type;
     auto apps = std::make_shared<std::vector<DesktopEntry>>(std::move(offer.apps));
@@ -121,4 +126,14 @@ void showOpenWithChooser(const std::string& nativePath) {
     layout->addWidget(buttons);
     chooser->resize(kChooserSize);
     chooser->show();
+}
+
+}  // namespace
+
+void showOpenWithChooser(const std::string& nativePath) {
+    // The file's type is read where the file system may take its time; the chooser follows.
+    offThread(qApp, [nativePath]() -> Then {
+        auto offer = std::make_shared<ChooserOffer>(chooserOffer(nativePath));
+        return [nativePath, offer] { openChooser(nativePath, std::move(*offer)); };
+    });
 }

@@ -22,7 +22,8 @@ struct ChooserOffer {
 ChooserOffer chooserOffer(const std::string& nativePath);
 
 // Opens a new non-modal chooser, belonging to the viewer (dialogOwner), listing the
-// applications of chooserOffer for the file at these native path bytes; the chosen one is
+// applications of chooserOffer (made on a worker: offThread) for the file at these native path
+// bytes; the chosen one is
 // started detached with the file. The chooser deletes itself when closed and reports
 // nothing. Needs a QApplication.
 void showOpenWithChooser(const std::string& nativePath);

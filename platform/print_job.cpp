@@ -1,5 +1,6 @@
 #include "platform/print_job.h"
 
+#include <QApplication>
 #include <QFile>
 #include <QImage>
 #include <QImageReader>
@@ -9,6 +10,8 @@
 #include <QPrinter>
 
 #include "platform/dialog_owner.h"
+#include "platform/file_system_probe.h"
+#include "platform/off_thread.h"
 #include "platform/regular_qfile.h"
 
 Q_LOGGING_CATEGORY(lcPrint, "quillmere.platform.print", QtInfoMsg)
@@ -25,6 +28,7 @@ QImage decodeWithQt(const std::string& nativePath) {
     QImageReader reader(&file);
     reader.setDecideFormatFromContent(true);
     reader.setAutoTransform(true);
+    noteFileSystemCall(FileSystemCall::Read, nullptr);
     return reader.read();
 }
 
@@ -50,7 +54,10 @@ void setPrintPictureSource(PrintPictureSource source) {
 }
 
 bool printPictureOn(QPaintDevice& device, const std::string& nativePath) {
-    const QImage picture = pictureSource()(nativePath);
+    return printPictureOn(device, pictureSource()(nativePath));
+}
+
+bool printPictureOn(QPaintDevice& device, const QImage& picture) {
     if (picture.isNull()) {
         qCDebug(lcPrint) << "nothing to print, the picture does not decode";
         return false;
@@ -70,15 +77,25 @@ bool printPictureOn(QPaintDevice& device, const std::string& nativePath) {
 }
 
 void startPrintJob(const std::string& nativePath) {
-    // The printer must outlive the dialog that configures it; both go when the dialog closes.
+    // The job keeps the printer from the dialog to the page: the picture is decoded after the
+    // dialog has closed, where the file system may take its time.
+    auto* job = new QObject(qApp);
     auto* printer = new QPrinter(QPrinter::HighResolution);
+    QObject::connect(job, &QObject::destroyed, [printer] { delete printer; });
     const auto slash = nativePath.rfind('/');
     printer->setDocName(QFile::decodeName(QByteArray::fromStdString(
         slash == std::string::npos ? nativePath : nativePath.substr(slash + 1))));
     auto* dialog = new QPrintDialog(printer, dialogOwner());
     dialog->setAttribute(Qt::WA_DeleteOnClose);
-    QObject::connect(dialog, &QDialog::accepted, dialog,
-                     [printer, nativePath] { printPictureOn(*printer, nativePath); });
-    QObject::connect(dialog, &QObject::destroyed, dialog, [printer] { delete printer; });
+    QObject::connect(dialog, &QDialog::rejected, job, &QObject::deleteLater);
+    QObject::connect(dialog, &QDialog::accepted, job, [job, printer, nativePath] {
+        offThread(job, [job, printer, nativePath]() -> Then {
+            QImage picture = pictureSource()(nativePath);
+            return [job, printer, picture = std::move(picture)] {
+                printPictureOn(*printer, picture);
+                job->deleteLater();
+            };
+        });
+    });
     dialog->open();
 }

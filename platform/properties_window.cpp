@@ -1,5 +1,6 @@
 #include "platform/properties_window.h"
 
+#include <QApplication>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -9,6 +10,7 @@
 
 #include "platform/dialog_owner.h"
 #include "platform/file_facts.h"
+#include "platform/off_thread.h"
 
 namespace {
 
@@ -23,10 +25,7 @@ void addRow(QFormLayout* form, const QString& label, const QString& value) {
     form->addRow(label, valueLabel);
 }
 
-}  // namespace
-
-void showPropertiesWindow(const std::string& nativePath) {
-    const FileFacts facts = readFileFacts(nativePath);
+void openPropertiesWindow(const FileFacts& facts) {
     auto* window = new QDialog(dialogOwner());
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->setWindowTitle(QStringLiteral("%1 Properties").arg(facts.name));
@@ -52,4 +51,13 @@ void showPropertiesWindow(const std::string& nativePath) {
     layout->addLayout(form);
     layout->addWidget(buttons);
     window->show();
+}
+
+}  // namespace
+
+void showPropertiesWindow(const std::string& nativePath) {
+    // The facts are read where the file system may take its time; the window follows them.
+    offThread(qApp, [nativePath]() -> Then {
+        return [facts = readFileFacts(nativePath)] { openPropertiesWindow(facts); };
+    });
 }

@@ -17,6 +17,7 @@
 #include <optional>
 
 #include "platform/desktop_entry.h"
+#include "platform/off_thread.h"
 #include "platform/open_with_chooser.h"
 #include "platform/print_job.h"
 #include "platform/properties_window.h"
@@ -47,15 +48,8 @@ void callOrFallBack(const QDBusMessage& call, Fallback fallback) {
                      });
 }
 
-void openWithPortal(const std::string& nativePath) {
+void callPortal(const std::string& nativePath, int fd) {
     const auto fallback = [nativePath] { showOpenWithChooser(nativePath); };
-    // The portal takes the file as a descriptor, which also spares it the path's encoding.
-    // Only a regular file is handed over; anything else goes to our chooser, which names its
-    // type by the file's name alone.
-    const bool canPassFd = QDBusConnection::sessionBus().connectionCapabilities() &
-                           QDBusConnection::UnixFileDescriptorPassing;
-    std::optional<RegularFile> file = canPassFd ? RegularFile::open(nativePath) : std::nullopt;
-    const int fd = file ? file->release() : -1;
     if (fd < 0) {
         fallback();
         return;
@@ -69,6 +63,23 @@ void openWithPortal(const std::string& nativePath) {
          << QVariantMap{{QStringLiteral("ask"), true}};
     ::close(fd);
     callOrFallBack(call, fallback);
+}
+
+void openWithPortal(const std::string& nativePath) {
+    // The portal takes the file as a descriptor, which also spares it the path's encoding.
+    // Only a regular file is handed over; anything else goes to our chooser, which names its
+    // type by the file's name alone. The file is opened where the file system may take its time.
+    const bool canPassFd = QDBusConnection::sessionBus().connectionCapabilities() &
+                           QDBusConnection::UnixFileDescriptorPassing;
+    if (!canPassFd) {
+        showOpenWithChooser(nativePath);
+        return;
+    }
+    offThread(qApp, [nativePath]() -> Then {
+        std::optional<RegularFile> file = RegularFile::open(nativePath);
+        const int fd = file ? file->release() : -1;
+        return [nativePath, fd] { callPortal(nativePath, fd); };
+    });
 }
 
 void showProperties(const std::string& nativePath) {

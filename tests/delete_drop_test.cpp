@@ -1,7 +1,9 @@
 // Deleting the current file after the confirmation box, and files dropped on the window.
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -15,6 +17,7 @@
 #include <unistd.h>
 
 #include <functional>
+#include <optional>
 
 #include "app/viewer_state.h"
 #include "window_test_support.h"
@@ -26,12 +29,12 @@ namespace {
 // answer outlives its test.
 void answerNextBox(QTimer& timer, QMessageBox::StandardButton answer, bool* shown,
                    std::function<void()> meanwhile = {}) {
-    timer.setSingleShot(true);
     timer.start(20);
-    QObject::connect(&timer, &QTimer::timeout, [answer, shown, meanwhile] {
+    QObject::connect(&timer, &QTimer::timeout, [&timer, answer, shown, meanwhile] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         if (!box)
             return;
+        timer.stop();
         *shown = true;
         if (meanwhile)
             meanwhile();
@@ -266,6 +269,140 @@ TEST_F(DropTest, ADropAfterTheLastPictureWasDeletedShowsTheNewFolder) {
     EXPECT_EQ(viewer.list.currentIndex, 0);
     EXPECT_EQ(fixture.title(), "Quillmere - x.bmp");
     EXPECT_EQ(fixture.pixel(400, 300), QColor(Qt::blue));
+}
+
+// The folder's listing arrives after the first picture is shown: what came before it acts
+// on the list as the listing leaves it.
+class ListingLateTest : public ::testing::Test {
+  protected:
+    TempFolder pictures;
+    TempFolder other;
+    WindowFixture fixture;
+    std::unique_ptr<FileSystemGate> gate;
+
+    void SetUp() override {
+        writeRedGreenBlue(pictures);
+        writePicture(other / "x.bmp", 40, 20, Qt::yellow);
+        writePicture(other / "y.bmp", 40, 20, Qt::cyan);
+        gate = std::make_unique<FileSystemGate>(pictures.path(), std::vector{FileSystemCall::List});
+        fixture.openWaitsIdle = false;
+        fixture.open(pictures / "b.bmp");
+        // Named and drawn while its folder is still being listed.
+        ASSERT_TRUE(QTest::qWaitFor([&] {
+            return fixture.title() == "Quillmere - b.bmp" && fixture.pixel(400, 300) == Qt::green;
+        }));
+        ASSERT_EQ(gate->waited(), 1);
+        ASSERT_TRUE(fixture.window->busy());
+    }
+    void TearDown() override { gate.reset(); }
+
+    void key(int key) { QTest::keyClick(fixture.window.get(), static_cast<Qt::Key>(key)); }
+    void listingArrives() {
+        gate->release();
+        fixture.waitIdle();
+    }
+};
+
+TEST_F(ListingLateTest, StepsEndOnTheListedFolder) {
+    key(Qt::Key_Right);
+    key(Qt::Key_Right);
+    key(Qt::Key_Left);
+    key(Qt::Key_Right);
+    EXPECT_EQ(fixture.title(), "Quillmere - b.bmp");
+    listingArrives();
+    EXPECT_EQ(viewer.list.pictureList.size(), 3u);
+    EXPECT_EQ(viewer.list.currentIndex, 0);
+    EXPECT_EQ(fixture.title(), "Quillmere - a.bmp");
+    EXPECT_EQ(fixture.pixel(400, 300), QColor(Qt::red));
+}
+
+TEST_F(ListingLateTest, ADeleteAsksOnceTheListIsThereAndShowsTheNext) {
+    key(Qt::Key_Delete);
+    bool shown = false;
+    QTimer timer;
+    answerNextBox(timer, QMessageBox::Yes, &shown);
+    listingArrives();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shown && !fixture.window->busy(); }));
+    EXPECT_FALSE(std::filesystem::exists(pictures / "b.bmp"));
+    EXPECT_EQ(viewer.list.pictureList.size(), 2u);
+    EXPECT_EQ(fixture.title(), "Quillmere - c.bmp");
+    EXPECT_EQ(fixture.pixel(400, 300), QColor(Qt::blue));
+}
+
+TEST_F(ListingLateTest, ADropBetweenStepsOpensItsFolderInTurn) {
+    key(Qt::Key_Right);
+    dropOn(*fixture.window, {other / "y.bmp"});
+    key(Qt::Key_Right);
+    listingArrives();
+    ASSERT_EQ(viewer.list.pictureList.size(), 2u);
+    EXPECT_EQ(viewer.list.pictureList[0], other / "x.bmp");
+    EXPECT_EQ(viewer.list.currentIndex, 0);
+    EXPECT_EQ(fixture.title(), "Quillmere - x.bmp");
+    EXPECT_EQ(fixture.pixel(400, 300), QColor(Qt::yellow));
+}
+
+// A file system that hangs after the start holds back only what needs it: keys, the menu and
+// a close request are answered meanwhile, the window's thread never calls it, and once it
+// answers the viewer ends where it would have.
+TEST(HangingFileSystemTest, HoldsNoKeyMenuOrCloseRequest) {
+    TempFolder pictures;
+    writeRedGreenBlue(pictures);
+    WindowFixture fixture;
+    fixture.open(pictures / "a.bmp");
+    const std::vector all{FileSystemCall::Stat, FileSystemCall::Open, FileSystemCall::Read,
+                          FileSystemCall::List, FileSystemCall::Remove};
+    auto gate = std::make_optional<FileSystemGate>(pictures.path(), all);
+    gate->watchMainThread();
+    ViewerWindow& window = *fixture.window;
+    // Our own properties window (no file manager here) shows once the file's facts are read.
+    window.runCommand(ID_PROPERTIES);
+    bool shown = false;
+    QTimer timer;
+    answerNextBox(timer, QMessageBox::Yes, &shown);
+    QTest::keyClick(&window, Qt::Key_Delete);
+    ASSERT_TRUE(shown);
+    EXPECT_EQ(viewer.list.pictureList.size(), 3u) << "listed until the file is gone";
+    // The keys wait a moment behind the removal, in order, then go on without it.
+    QTest::keyClick(&window, Qt::Key_Right);
+    QTest::keyClick(&window, Qt::Key_F);
+    QTest::keyClick(&window, Qt::Key_Up);
+    EXPECT_TRUE(QTest::qWaitFor([] { return viewer.render.zoom.zoomFactor > 1.0f; }, 5000));
+    EXPECT_EQ(viewer.window.isFullScreen, 1);
+    bool menu = false;
+    QTimer::singleShot(50, &window, [&] {
+        if (QWidget* popup = QApplication::activePopupWidget()) {
+            menu = true;
+            popup->close();
+        }
+    });
+    QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, QPoint(10, 10),
+                                window.mapToGlobal(QPoint(10, 10)));
+    QApplication::sendEvent(&window, &menuEvent);
+    EXPECT_TRUE(menu);
+    EXPECT_EQ(fixture.title(), "Quillmere - a.bmp");
+    EXPECT_FALSE(gate->calledOnMainThread());
+
+    gate.reset();
+    fixture.waitIdle();
+    QPointer<QWidget> properties;
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (widget->isVisible() && widget->windowTitle() == "a.bmp Properties")
+                properties = widget;
+        }
+        return properties != nullptr;
+    }));
+    if (properties)
+        properties->close();
+    EXPECT_FALSE(std::filesystem::exists(pictures / "a.bmp"));
+    EXPECT_EQ(viewer.list.pictureList.size(), 2u);
+    // The step that waited for the list comes last and returns to the fit.
+    EXPECT_EQ(fixture.title(), "Quillmere - c.bmp");
+    EXPECT_EQ(viewer.render.zoom.zoomFactor, 1.0f);
+
+    gate.emplace(pictures.path(), all);
+    window.close();
+    EXPECT_FALSE(window.isVisible());
 }
 
 }  // namespace

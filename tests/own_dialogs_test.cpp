@@ -56,16 +56,20 @@ TEST(Printing, PrintsThePictureAsTheViewerShowsIt) {
     EXPECT_NE(other.pixel(150, 200), QColor(Qt::white).rgb()) << "a JPEG 2000 prints too";
 }
 
-// The dialog that shows next, of those opened by open.
+// The dialog that shows next, of those opened by open (once a worker has read the file).
 template <typename Open>
 QDialog* opened(Open open) {
     const QWidgetList before = QApplication::topLevelWidgets();
     open();
-    for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (!before.contains(widget) && widget->isVisible())
-            return qobject_cast<QDialog*>(widget);
-    }
-    return nullptr;
+    QDialog* dialog = nullptr;
+    (void)QTest::qWaitFor([&] {
+        for (QWidget* widget : QApplication::topLevelWidgets()) {
+            if (!before.contains(widget) && widget->isVisible())
+                dialog = qobject_cast<QDialog*>(widget);
+        }
+        return dialog != nullptr;
+    });
+    return dialog;
 }
 
 // The viewer runs modal; its own dialogs must still take a click and a close.

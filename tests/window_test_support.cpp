@@ -3,8 +3,12 @@
 #include <QApplication>
 #include <QTest>
 
+#include <atomic>
+#include <condition_variable>
 #include <fstream>
+#include <mutex>
 #include <random>
+#include <thread>
 
 #include "app/picture_surface.h"
 
@@ -49,6 +53,79 @@ void writeBytes(const std::filesystem::path& file, const std::string& bytes) {
     out << bytes;
 }
 
+namespace {
+
+// The gate's state: the probe is a plain function, called on any thread.
+struct Gate {
+    std::mutex mutex;
+    std::condition_variable opened;
+    std::string folder;
+    std::vector<FileSystemCall> held;
+    bool closed = false;
+    int waited = 0;
+    std::thread::id mainThread;
+    std::atomic<bool> watching{false};
+    std::atomic<bool> calledOnMain{false};
+};
+Gate gate;
+
+void gateProbe(FileSystemCall call, const char* path) {
+    // The main thread is never held: a test that sees it here fails instead of hanging.
+    if (std::this_thread::get_id() == gate.mainThread) {
+        if (gate.watching)
+            gate.calledOnMain = true;
+        return;
+    }
+    std::unique_lock lock(gate.mutex);
+    const bool inFolder = path != nullptr && std::string_view(path).starts_with(gate.folder);
+    if (!inFolder || std::find(gate.held.begin(), gate.held.end(), call) == gate.held.end())
+        return;
+    ++gate.waited;
+    gate.opened.wait(lock, [] { return !gate.closed; });
+}
+
+}  // namespace
+
+FileSystemGate::FileSystemGate(std::filesystem::path folder, std::vector<FileSystemCall> held) {
+    {
+        std::lock_guard lock(gate.mutex);
+        gate.folder = folder.native();
+        gate.held = std::move(held);
+        gate.closed = true;
+        gate.waited = 0;
+        gate.mainThread = std::this_thread::get_id();
+    }
+    gate.watching = false;
+    gate.calledOnMain = false;
+    setFileSystemProbe(gateProbe);
+}
+
+FileSystemGate::~FileSystemGate() {
+    release();
+    setFileSystemProbe(nullptr);
+}
+
+void FileSystemGate::release() {
+    {
+        std::lock_guard lock(gate.mutex);
+        gate.closed = false;
+    }
+    gate.opened.notify_all();
+}
+
+void FileSystemGate::watchMainThread() {
+    gate.watching = true;
+}
+
+bool FileSystemGate::calledOnMainThread() const {
+    return gate.calledOnMain;
+}
+
+int FileSystemGate::waited() const {
+    std::lock_guard lock(gate.mutex);
+    return gate.waited;
+}
+
 void settle(int ms) {
     QCoreApplication::processEvents();
     QTest::qWait(ms);
@@ -69,7 +146,8 @@ void WindowFixture::open(const std::filesystem::path& commandLinePath,
     if (!QTest::qWaitForWindowExposed(window.get()))
         qWarning("the viewer window was never exposed");
     settle();
-    waitIdle();
+    if (openWaitsIdle)
+        waitIdle();
 }
 
 void WindowFixture::press(int key, Qt::KeyboardModifiers modifiers) {

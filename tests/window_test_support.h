@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/viewer_window.h"
+#include "platform/file_system_probe.h"
 
 // A temporary folder removed with everything in it when the object goes.
 class TempFolder {
@@ -34,6 +35,24 @@ void writeRedGreenBlue(const TempFolder& folder);
 // Writes a file with the given bytes.
 void writeBytes(const std::filesystem::path& file, const std::string& bytes);
 
+// A file system that hangs for one folder: the chosen calls for paths inside it wait until
+// release() (a network share that has gone away), except on the main thread, which is never
+// held: the gate tells whether any call, for any path, came there since watchMainThread(). One
+// gate at a time; the destructor releases.
+class FileSystemGate {
+  public:
+    FileSystemGate(std::filesystem::path folder, std::vector<FileSystemCall> held);
+    ~FileSystemGate();
+    FileSystemGate(const FileSystemGate&) = delete;
+    FileSystemGate& operator=(const FileSystemGate&) = delete;
+
+    void release();
+    void watchMainThread();
+    bool calledOnMainThread() const;
+    // How many calls have waited at the gate so far.
+    int waited() const;
+};
+
 // A viewer window started as the command line would start it, with a settings file of the
 // test's own (never the machine's), shown and past its first paint.
 struct WindowFixture {
@@ -43,6 +62,8 @@ struct WindowFixture {
     std::shared_ptr<Prefetcher> prefetcher;
     // Runs on the window before it is shown, when set.
     std::function<void(ViewerWindow&)> beforeShow;
+    // Whether open() waits for the window to be idle (its list final, its picture drawn).
+    bool openWaitsIdle = true;
 
     // Opens the window; an empty path starts it without an argument (programFolder listed).
     void open(const std::filesystem::path& commandLinePath,
