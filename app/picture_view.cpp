@@ -49,8 +49,8 @@ PictureView::PictureView(PictureSurface* surface, std::shared_ptr<Prefetcher> pr
 int PictureView::render(int reload, int rotation) {
     rendered_ = true;
     if (reload != 0 || currentPath(viewer.list) == nullptr)
-        return ::renderPicture(currentPath(viewer.list), viewer.render, surface_, reload, rotation,
-                               {}, &source_->detail());
+        return ::renderPicture(currentPath(viewer.list), viewer.render, surface_, rotation,
+                               &source_->detail());
     // The shown picture is freed by a worker, so the step doesn't wait for its memory.
     source_->release(std::move(viewer.render.currentPicture));
     source_->detail().clear();

@@ -47,7 +47,7 @@ bool showFitted(PictureListState& list, RenderState& state, Surface& surface) {
         preparePicture(list.pictureList[0], FitArea{kSurfaceWidth, kSurfaceHeight});
     if (!adoptPicture(state, std::move(prepared), true))
         return false;
-    return renderPicture(currentPath(list), state, &surface, 1, 0) == 0;
+    return renderPicture(currentPath(list), state, &surface, 0) == 0;
 }
 
 // 20x about the surface point (x, y), as 95 wheel steps there would leave it.
@@ -86,9 +86,9 @@ void BM_ZoomTo20xFullResolution(benchmark::State& bench) {
     zoomTwentyAbout(state, x, y);
     for (auto _ : bench) {
         DetailTiles tiles;
-        renderPicture(currentPath(list), state, &surface, 1, 0, {}, &tiles);
+        renderPicture(currentPath(list), state, &surface, 0, &tiles);
         tiles.waitIdle();
-        renderPicture(currentPath(list), state, &surface, 1, 0, {}, &tiles);
+        renderPicture(currentPath(list), state, &surface, 0, &tiles);
     }
 }
 BENCHMARK(BM_ZoomTo20xFullResolution)
@@ -108,14 +108,14 @@ void BM_DragAt20xOnCachedTiles(benchmark::State& bench) {
     }
     zoomTwentyAbout(state, kSurfaceWidth / 2, kSurfaceHeight / 2);
     DetailTiles tiles;
-    renderPicture(currentPath(list), state, &surface, 1, 0, {}, &tiles);
+    renderPicture(currentPath(list), state, &surface, 0, &tiles);
     tiles.waitIdle();
     int32_t step = 0;
     for (auto _ : bench) {
         // Back and forth over 64 pixels, within the tiles around the view.
         const int32_t dx = (step++ / 8) % 2 == 0 ? 8 : -8;
         state.zoom.panX += static_cast<float>(dx);
-        renderPicture(currentPath(list), state, &surface, 1, 0, {}, &tiles);
+        renderPicture(currentPath(list), state, &surface, 0, &tiles);
     }
 }
 BENCHMARK(BM_DragAt20xOnCachedTiles)->Unit(benchmark::kMillisecond);

@@ -173,7 +173,7 @@ Image cornerOfBigPicture(int32_t width, int32_t height) {
 void renderFreshFits(benchmark::State& state, Scene& scene) {
     for (auto _ : state) {
         scene.state.resampled.invalidate();
-        renderPicture(currentPath(scene.list), scene.state, &scene.surface, 1, kRotateNone);
+        renderPicture(currentPath(scene.list), scene.state, &scene.surface, kRotateNone);
     }
 }
 
@@ -205,9 +205,9 @@ BENCHMARK(BM_FirstRenderOfScreenSizedPicture)->Unit(benchmark::kMillisecond);
 
 void BM_RedrawSameSize(benchmark::State& state) {
     Scene scene;
-    renderPicture(currentPath(scene.list), scene.state, &scene.surface, 1, kRotateNone);
+    renderPicture(currentPath(scene.list), scene.state, &scene.surface, kRotateNone);
     for (auto _ : state)
-        renderPicture(currentPath(scene.list), scene.state, &scene.surface, 1, kRotateNone);
+        renderPicture(currentPath(scene.list), scene.state, &scene.surface, kRotateNone);
 }
 BENCHMARK(BM_RedrawSameSize)->Unit(benchmark::kMillisecond);
 
@@ -219,7 +219,7 @@ void BM_ZoomedRedrawPanning20x(benchmark::State& state) {
         scene.state.zoom.panX = pan;
         scene.state.zoom.panY = pan * 0.5f;
         pan -= 7.0f;
-        renderPicture(currentPath(scene.list), scene.state, &scene.surface, 1, kRotateNone);
+        renderPicture(currentPath(scene.list), scene.state, &scene.surface, kRotateNone);
     }
 }
 BENCHMARK(BM_ZoomedRedrawPanning20x)->Unit(benchmark::kMillisecond);
@@ -235,7 +235,7 @@ void BM_DragSteps20x(benchmark::State& state) {
         beginDrag(scene.state.zoom, CursorPos{960, 540});
         for (int step = 1; step <= 100; ++step) {
             dragTo(scene.state.zoom, CursorPos{960 + 3 * step, 540 + 2 * step});
-            renderPicture(currentPath(scene.list), scene.state, &scene.surface, 1, kRotateNone);
+            renderPicture(currentPath(scene.list), scene.state, &scene.surface, kRotateNone);
         }
         endDrag(scene.state.zoom);
     }

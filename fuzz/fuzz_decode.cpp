@@ -49,12 +49,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t choice = size > 0 ? data[size - 1] : 0;
     const std::filesystem::path file(choice & 4 ? "/fuzz/picture.png" : "/fuzz/picture.jpg");
     SmallSurface surface(choice & 8 ? 7 : 64, 48);
-    renderPicture(&file, state, &surface, 1, choice & 3);
+    renderPicture(&file, state, &surface, choice & 3);
     if (choice & 16) {
         state.zoom.zoomFactor = 3.5f;
         state.zoom.panX = 11.0f;
         state.zoom.panY = -5.0f;
-        renderPicture(&file, state, &surface, 1, kRotateNone);
+        renderPicture(&file, state, &surface, kRotateNone);
     }
     return 0;
 }

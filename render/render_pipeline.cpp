@@ -79,34 +79,6 @@ void compositeResampled(const ResampledCache& cache, bool blend, QImage& surface
     }
 }
 
-// Decodes a reduced picture again at full scale, turned as it was, when the file is still the
-// version it was decoded from. Otherwise (or without memory) the reduced pixels stay, drawn
-// enlarged, and no later render tries again.
-void restoreFullScale(const std::filesystem::path& file, RenderState& state) {
-    Image& picture = state.currentPicture;
-    const std::optional<FileVersion> now = regularFileVersion(file);
-    Image full;
-    bool ok = now && *now == state.pictureStamp && decodePicture(file, full) == DecodeStatus::Ok;
-    if (ok && state.pictureTurns != 0)
-        ok = turnPicture(full, rotationOfTurns(state.pictureTurns));
-    if (!ok || full.width() != picture.fullWidth() || full.height() != picture.fullHeight() ||
-        full.hasAlpha() != picture.hasAlpha()) {
-        qCDebug(lcRender) << "no full-scale picture for" << file.c_str();
-        state.fullScaleUnavailable = true;
-        return;
-    }
-    if (state.alphaPremultiplied != 0)
-        premultiplyAlpha(full);
-    picture.swap(full);
-    state.resampled.invalidate();
-}
-
-// A zoom always shows the full picture; the fit, as long as the reduced pixels hold it.
-bool needsFullScale(const RenderState& state, const PixelRect& dest) {
-    return state.currentPicture.reduced() && !state.fullScaleUnavailable &&
-           (state.zoom.zoomFactor != 1.0f || !holdsDestination(state.currentPicture, dest));
-}
-
 // The opaque way to the surface: what it still holds from the last render when the resample
 // and the surface are unchanged, else the resample made ahead (copied, then let go), else a
 // resample straight onto the surface. Saves a picture-sized buffer and a copy per render.
@@ -222,9 +194,6 @@ void drawPicture(const std::filesystem::path& file, RenderState& state, QImage& 
                                width, height);
     const PixelRect dest =
         destinationRect(fit, state.zoom.zoomFactor, state.zoom.panX, state.zoom.panY);
-    // Without a source of detail the whole picture is decoded again here, at full scale.
-    if (detail == nullptr && needsFullScale(state, dest))
-        restoreFullScale(file, state);
     const uint32_t background = backgroundColour(state.backgroundLevel);
     if (usesAlphaPath(file)) {
         // The whole frame starts as background, which covers the margins as well.
@@ -254,7 +223,6 @@ void drawPicture(const std::filesystem::path& file, RenderState& state, QImage& 
 bool adoptPicture(RenderState& state, PreparedPicture&& prepared, bool applyExifTurn) {
     state.resampled.invalidate();
     state.currentPicture.destroy();
-    state.fullScaleUnavailable = false;
     if (prepared.status != DecodeStatus::Ok || prepared.picture.empty()) {
         qCDebug(lcRender) << "decode failed" << static_cast<int>(prepared.status)
                           << prepared.file.c_str();
@@ -282,36 +250,13 @@ bool adoptPicture(RenderState& state, PreparedPicture&& prepared, bool applyExif
 }
 
 int32_t renderPicture(const std::filesystem::path* file, RenderState& state, RenderTarget* target,
-                      int32_t reload, int32_t rotation, const DecodeSource& source,
-                      DetailTiles* detail) {
+                      int32_t rotation, DetailTiles* detail) {
     if (file == nullptr) {
         state.pending = {};
         fillBackground(state, target);
         return -1;
     }
-    QImage* surface = usableSurface(target);
-    if (reload == 0) {
-        state.pending = {};
-        // Freed first, so that a decode never holds the old picture and the new one at once.
-        state.resampled.invalidate();
-        state.currentPicture.destroy();
-        std::optional<PreparedPicture> ahead;
-        // Without a surface the render stops before it turns: a picture turned ahead would
-        // not be what it leaves.
-        if (surface != nullptr && source)
-            ahead = source(*file);
-        const FitArea area = surface ? FitArea{surface->width(), surface->height()} : FitArea{};
-        PreparedPicture prepared =
-            ahead && ahead->status == DecodeStatus::Ok && ahead->file == *file
-                ? std::move(*ahead)
-                : preparePicture(*file, fixedArea(area), {}, /*turn=*/surface != nullptr);
-        if (!adoptPicture(state, std::move(prepared), surface != nullptr)) {
-            // The unreadable file must not be shown as the previous picture under its name.
-            fillBackground(state, target);
-            return -1;
-        }
-        rotation = kRotateNone;
-    } else if (state.pending.active) {
+    if (state.pending.active) {
         // The turn waits for the picture; the zoom is reset now, as the turn would do.
         if (turnsPicture(rotation)) {
             state.pending.turns = (state.pending.turns + quarterTurns(rotation)) & 3;
@@ -319,6 +264,7 @@ int32_t renderPicture(const std::filesystem::path* file, RenderState& state, Ren
         }
         return -1;
     }
+    QImage* surface = usableSurface(target);
     if (state.loadFailed != 0 || surface == nullptr)
         return -1;
     if (turnsPicture(rotation)) {
@@ -370,7 +316,7 @@ int32_t finishPendingReload(const std::filesystem::path* file, RenderState& stat
         if (turnPicture(state.currentPicture, rotationOfTurns(pending.turns)))
             state.pictureTurns = (state.pictureTurns + pending.turns) & 3;
     }
-    return renderPicture(file, state, target, 1, kRotateNone, {}, detail);
+    return renderPicture(file, state, target, kRotateNone, detail);
 }
 
 void zoomStep(RenderState& state, const ZoomStep& step) {

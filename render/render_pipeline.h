@@ -23,22 +23,15 @@ class RenderTarget {
     virtual void present() = 0;
 };
 
-// Where a reload may find the current file already decoded (a prefetch): it gives the
-// prepared picture of exactly that file, or nothing, and the render then decodes it itself.
-using DecodeSource = std::function<std::optional<PreparedPicture>(const std::filesystem::path&)>;
-
-// Puts the current picture, file, on the surface. reload 0 decodes the current file anew and turns
-// it by its EXIF orientation (rotation is then ignored); any other value redraws the decoded
-// picture after turning it by rotation (RotationCode). Returns 0 when a picture was drawn,
-// -1 otherwise: no file (an empty list: only the background is painted), failed decode or a redraw
-// after one (nothing is painted), or no surface. A reload asks source first, when there is one; a
-// picture from it leaves the state exactly as decoding the file here would.
-// A picture decoded reduced is drawn from detail's sharper pixels where a zoom or a larger
-// surface needs them, and enlarged until they come; without detail it is decoded again here,
-// whole, at full scale.
+// Draws the current picture, file, on the surface, after turning it by rotation (RotationCode).
+// Returns 0 when a picture was drawn, -1 otherwise: no file (an empty list: only the background
+// is painted), a failed decode (nothing is painted), a reload still pending (the turn waits for
+// its picture) or no surface. Pictures become current through the pending reload
+// (beginPendingReload, finishPendingReload), never here. A picture decoded reduced is drawn
+// from detail's sharper pixels where a zoom or a larger surface needs them, and enlarged until
+// they come (or for good, without detail).
 int32_t renderPicture(const std::filesystem::path* file, RenderState& state, RenderTarget* target,
-                      int32_t reload, int32_t rotation, const DecodeSource& source = {},
-                      DetailTiles* detail = nullptr);
+                      int32_t rotation, DetailTiles* detail = nullptr);
 
 // The one way a decoded file becomes the current picture: the state becomes what a reload
 // leaves before it draws. The shown picture is dropped first; on success the new one is

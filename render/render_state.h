@@ -37,11 +37,10 @@ struct RenderState {
     // The one record of the background's level; the surface asks it for its fill.
     int32_t backgroundLevel = kBackgroundGrey;
     ResampledCache resampled;
-    // A picture decoded reduced (Image::reduced()) is decoded again at full scale before a
-    // zoom shows it: from the same version of the file (its stamp when it was decoded),
-    // turned as often as it was since (quarter turns clockwise, the EXIF turn included).
+    // A picture decoded reduced (Image::reduced()) is sharpened by tiles of the same version
+    // of the file (its stamp when it was decoded), turned as often as it was since (quarter
+    // turns clockwise, the EXIF turn included).
     FileVersion pictureStamp;
     int32_t pictureTurns = 0;
-    bool fullScaleUnavailable = false;  // tried and failed: drawn from the reduced pixels
     PendingReload pending;
 };

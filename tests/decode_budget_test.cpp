@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "render/decode/decoder.h"
+#include "render/source/prefetch_policy.h"
 #include "render/source/prefetcher.h"
 
 namespace {
@@ -346,7 +347,8 @@ TEST(DecodeAhead, PictureOverTheCapIsDecodedOnceWhenCurrent) {
         prefetcher.request({big});
         prefetcher.waitIdle();
         EXPECT_EQ(pictures.decodes(big), 1);
-        EXPECT_FALSE(prefetcher.takeResult(big).has_value());  // neither kept nor failed
+        EXPECT_EQ(prefetcher.cachedCount(), 0u);
+        EXPECT_FALSE(prefetcher.coming(big));
     }
     prefetcher.await(big);
     prefetcher.request({big});
@@ -357,88 +359,221 @@ TEST(DecodeAhead, PictureOverTheCapIsDecodedOnceWhenCurrent) {
     EXPECT_EQ(current->status, DecodeStatus::Ok);
 }
 
-// The picture the window waits for never waits for room: a cached neighbour and one more
-// picture of the last size over the cap once left it undecoded, and the window blank.
-TEST(DecodeAhead, AwaitedPictureIsDecodedWhateverTheCacheHolds) {
-    QTemporaryDir dir;
-    SizedPictures pictures(dir.path().toStdString());
-    const fs::path left = pictures.add("a.png", 60 * kKiB);
-    const fs::path middle = pictures.add("b.png", 60 * kKiB);
-    Prefetcher prefetcher(100 * kKiB, pictures.prepare());
-    prefetcher.request({left});
-    prefetcher.waitIdle();
-    prefetcher.await(middle);
-    prefetcher.request({middle, left});
-    prefetcher.waitIdle();
-    const std::optional<PreparedPicture> current = prefetcher.takeResult(middle);
-    ASSERT_TRUE(current.has_value());
-    EXPECT_EQ(current->status, DecodeStatus::Ok);
-}
-
-// The window's side of the source, as PictureSource drives the prefetcher: the current picture
-// is asked for with the one after it, then shown, and its neighbours wanted.
-struct Viewer {
-    Prefetcher& prefetcher;
+// A user's walk through folders: steps both ways, reversals, deletes of the current picture,
+// window resizes and drops of new folders of pictures of random sizes.
+struct Walk {
+    std::mt19937 random{24};
     std::vector<fs::path> list;
     size_t index = 0;
+    int direction = 1;
+    int32_t width = 1920;
+    int32_t height = 1080;
+    enum class Event { NewFolder, Delete, Resize, Step };
 
-    // False when the current picture never arrived.
-    bool show(int direction) {
-        const size_t n = list.size();
-        const fs::path& current = list[index];
-        const fs::path& ahead = list[(index + n + direction) % n];
-        const fs::path& behind = list[(index + n - direction) % n];
-        if (!prefetcher.takeResult(current)) {
-            prefetcher.await(current);
-            prefetcher.request({current, ahead});
-            prefetcher.waitIdle();
-            if (!prefetcher.takeResult(current))
-                return false;
+    // Moves on; add makes a picture of a given size.
+    Event next(const std::function<fs::path(size_t bytes)>& add, size_t cap) {
+        const unsigned kind = random() % 10;
+        if (list.empty() || kind == 0) {
+            list.clear();
+            const size_t count = 1 + random() % 6;
+            for (size_t i = 0; i < count; ++i)
+                list.push_back(add((4 + random() % (2 * cap / kKiB)) * kKiB));
+            index = random() % count;
+            return Event::NewFolder;
         }
-        prefetcher.await({});
-        prefetcher.request({ahead, behind});
-        prefetcher.waitIdle();
-        return true;
+        if (kind == 1 && list.size() > 1) {
+            list.erase(list.begin() + static_cast<ptrdiff_t>(index));
+            index %= list.size();
+            return Event::Delete;
+        }
+        if (kind == 2) {
+            width = 640 + static_cast<int32_t>(random() % 1280);
+            height = 480 + static_cast<int32_t>(random() % 720);
+            return Event::Resize;
+        }
+        if (kind == 3)
+            direction = -direction;  // a reversal
+        index = (index + list.size() + static_cast<size_t>(direction)) % list.size();
+        return Event::Step;
+    }
+    const fs::path& at(int offset) const {
+        return list[(index + 2 * list.size() + static_cast<size_t>(offset)) % list.size()];
+    }
+    // Two files as the prefetcher keeps them: once.
+    std::vector<fs::path> pair(int first, int second) const {
+        if (at(first) == at(second))
+            return {at(first)};
+        return {at(first), at(second)};
     }
 };
 
-// Over random folders, steps both ways, deletes, new folders and caps: the current picture is
-// always decoded and given to the window, and the pictures ahead never hold more than the cap.
+// Over random walks across caps, the whole prefetcher as PictureSource drives it: the current
+// picture is asked for with the one after it, taken, shown, and its neighbours wanted. The
+// current picture always arrives and the pictures ahead never hold more than the cap.
 TEST(DecodeAhead, CurrentAlwaysArrivesAndAheadKeepsToTheCap) {
     QTemporaryDir dir;
     SizedPictures pictures(dir.path().toStdString());
-    std::mt19937 random(24);
-    int sequences = 0, steps = 0;
+    Walk walk;
+    int sequences = 0, steps = 0, names = 0;
+    const auto add = [&](size_t bytes) {
+        return pictures.add(std::to_string(names++) + ".png", bytes);
+    };
     for (; sequences < 60; ++sequences) {
-        const size_t cap = (16 + random() % 112) * kKiB;
+        const size_t cap = (16 + walk.random() % 112) * kKiB;
         Prefetcher prefetcher(cap, pictures.prepare());
-        Viewer viewer{prefetcher, {}, 0};
+        walk.list.clear();
         for (int step = 0; step < 40; ++step, ++steps) {
-            const unsigned kind = random() % 10;
-            if (viewer.list.empty() || kind == 0) {  // a new folder, as a drop opens one
+            const fs::path before = walk.list.empty() ? fs::path() : walk.at(0);
+            const Walk::Event event = walk.next(add, cap);
+            if (event == Walk::Event::NewFolder)
                 prefetcher.clear();
-                viewer.list.clear();
-                const size_t count = 1 + random() % 6;
-                for (size_t i = 0; i < count; ++i) {
-                    const size_t bytes = (4 + random() % (2 * cap / kKiB)) * kKiB;
-                    viewer.list.push_back(pictures.add(std::to_string(sequences) + "-" +
-                                                           std::to_string(step) + "-" +
-                                                           std::to_string(i) + ".png",
-                                                       bytes));
-                }
-                viewer.index = random() % count;
-            } else if (kind == 1 && viewer.list.size() > 1) {  // the current one deleted
-                prefetcher.forget(viewer.list[viewer.index]);
-                viewer.list.erase(viewer.list.begin() + static_cast<ptrdiff_t>(viewer.index));
-                viewer.index %= viewer.list.size();
-            } else {
-                const int direction = kind % 2 ? 1 : -1;
-                viewer.index = (viewer.index + viewer.list.size() + direction) % viewer.list.size();
+            if (event == Walk::Event::Delete)
+                prefetcher.forget(before);
+            const fs::path& current = walk.at(0);
+            prefetcher.await(current);
+            if (!prefetcher.takeResult(current)) {
+                prefetcher.request({current, walk.at(walk.direction)}, walk.width, walk.height);
+                prefetcher.waitIdle();
+                ASSERT_TRUE(prefetcher.takeResult(current).has_value())
+                    << "sequence " << sequences << " step " << step << ": the picture never came";
             }
-            ASSERT_TRUE(viewer.show(kind % 2 ? 1 : -1))
-                << "sequence " << sequences << " step " << step << ": the picture never came";
+            prefetcher.await({});
+            prefetcher.request({walk.at(walk.direction), walk.at(-walk.direction)}, walk.width,
+                               walk.height);
+            prefetcher.waitIdle();
             ASSERT_LE(prefetcher.aheadBytes(), cap) << "sequence " << sequences;
             ASSERT_LE(prefetcher.cachedCount(), Prefetcher::kMaxPictures);
+        }
+    }
+    RecordProperty("sequences", sequences);
+    RecordProperty("steps", steps);
+}
+
+// The policy alone, in a world without threads or files: two decoders and a checker, each job
+// taking 0 to 2 rounds, the policy asked again every round, as the prefetcher asks it after
+// every change. The walk goes on while pictures are still coming, or waits for them. At every
+// round the awaited picture is held, coming or first in the plan, and what is kept ahead keeps
+// to the cap and the count; a picture waited for always comes.
+TEST(PrefetchPolicy, AwaitedIsAlwaysHeldComingOrFirstAndTheCapHolds) {
+    using Work = PrefetchPlan::Work;
+    Walk walk;
+    std::map<fs::path, size_t> sizes;
+    int sequences = 0, steps = 0, names = 0;
+    const auto add = [&](size_t bytes) {
+        fs::path file = std::to_string(names++);
+        sizes[file] = bytes;
+        return file;
+    };
+    struct Running {
+        PrefetchPlan::Job job;
+        int rounds;
+        bool ahead;
+    };
+    for (; sequences < 3000 && !HasFailure(); ++sequences) {
+        const size_t cap = (16 + walk.random() % 112) * kKiB;
+        PrefetchState state;
+        state.capBytes = cap;
+        std::vector<Running> running;
+        const auto held = [&](const fs::path& file) {
+            return std::find_if(state.held.begin(), state.held.end(),
+                                [&](const auto& h) { return h.file == file; });
+        };
+        // One round; false once there is nothing left to do.
+        const auto round = [&] {
+            const PrefetchPlan plan = planPrefetch(state);
+            for (const fs::path& file : plan.drop)
+                state.held.erase(held(file));
+            state.deferred.insert(state.deferred.end(), plan.defer.begin(), plan.defer.end());
+            std::erase_if(running, [&](const Running& r) {
+                return std::count(plan.stop.begin(), plan.stop.end(), r.job.file) != 0;
+            });
+            const bool coming = std::any_of(running.begin(), running.end(), [&](const auto& r) {
+                return r.job.file == state.awaited;
+            });
+            EXPECT_TRUE(state.awaited.empty() || held(state.awaited) != state.held.end() ||
+                        coming || (!plan.ask.empty() && plan.ask.front().file == state.awaited))
+                << "sequence " << sequences << ": the current picture is nowhere";
+            size_t ahead = 0, pictures = 0;
+            for (const auto& h : state.held) {
+                pictures += h.failed ? 0 : 1;
+                ahead += h.file == state.awaited ? 0 : h.bytes;
+            }
+            EXPECT_LE(ahead, cap) << "sequence " << sequences;
+            EXPECT_LE(pictures, Prefetcher::kMaxPictures) << "sequence " << sequences;
+            for (const PrefetchPlan::Job& job : plan.ask) {
+                const bool check = job.work == Work::Check;
+                if (std::count_if(running.begin(), running.end(), [&](const auto& r) {
+                        return (r.job.work == Work::Check) == check;
+                    }) >= (check ? 1 : 2))
+                    continue;
+                if (check)
+                    held(job.file)->checking = true;
+                if (job.work == Work::Refit)
+                    state.held.erase(held(job.file));
+                running.push_back(
+                    {job, static_cast<int>(walk.random() % 3), job.file != state.awaited});
+            }
+            state.decoding.clear();
+            bool ended = false;
+            for (Running& r : running) {
+                const bool check = r.job.work == Work::Check;
+                ended = ended || r.rounds == 0;
+                if (r.rounds-- > 0) {
+                    if (!check)
+                        state.decoding.push_back({r.job.file, r.ahead});
+                } else if (check) {
+                    if (const auto h = held(r.job.file); h != state.held.end())
+                        *h = {h->file, h->bytes, h->failed, h->fitStale, true, false};
+                } else {
+                    const size_t bytes = sizes[r.job.file];
+                    state.lastBytes = bytes;
+                    if (r.ahead && bytes > cap)
+                        state.deferred.push_back(r.job.file);
+                    else
+                        state.held.push_back({r.job.file, bytes, false, false, !r.ahead});
+                }
+            }
+            std::erase_if(running, [](const Running& r) { return r.rounds < 0; });
+            return ended || !running.empty() || !plan.ask.empty();
+        };
+        walk.list.clear();
+        for (int step = 0; step < 40 && !HasFailure(); ++step, ++steps) {
+            const fs::path before = walk.list.empty() ? fs::path() : walk.at(0);
+            const Walk::Event event = walk.next(add, cap);
+            if (event == Walk::Event::NewFolder) {
+                state.wanted.clear();
+                state.held.clear();
+                state.deferred.clear();
+                running.clear();
+            } else if (event == Walk::Event::Delete) {
+                std::erase(state.deferred, before);
+                std::erase_if(state.held, [&](const auto& h) { return h.file == before; });
+                std::erase_if(running, [&](const auto& r) { return r.job.file == before; });
+            } else if (event == Walk::Event::Resize) {
+                for (auto& h : state.held)
+                    h.fitStale = true;
+            }
+            // The window waits for the current picture: what was read before is checked again.
+            state.awaited = walk.at(0);
+            for (auto& h : state.held)
+                h.checked = false;
+            state.wanted = walk.pair(0, walk.direction);
+            const bool waits = walk.random() % 2 == 0;
+            for (int rounds = waits ? 50 : static_cast<int>(walk.random() % 3);
+                 rounds > 0 && round(); --rounds) {
+            }
+            const auto current = held(state.awaited);
+            if (current == state.held.end() || !current->checked) {
+                EXPECT_FALSE(waits)
+                    << "sequence " << sequences << " step " << step << ": the picture never came";
+                continue;  // the user moves on while it is still coming
+            }
+            state.held.erase(current);
+            state.awaited.clear();
+            state.wanted = walk.pair(walk.direction, -walk.direction);
+            for (int rounds = static_cast<int>(walk.random() % 3); rounds > 0 && round();
+                 --rounds) {
+            }
         }
     }
     RecordProperty("sequences", sequences);

@@ -11,6 +11,7 @@
 #include "catalogue/picture_list.h"
 #include "fake_surface.h"
 #include "jpeg2000_writer.h"
+#include "render/decode/decoder.h"
 #include "render/render_pipeline.h"
 #include "render/source/detail_tiles.h"
 
@@ -36,10 +37,10 @@ TEST(DetailTiles, RectanglesTurnWithThePictureAndBack) {
         EXPECT_EQ(unturnRect(turnRect(rect, turns, 100, 200), turns, 100, 200), rect) << turns;
 }
 
-// The same zoomed view twice: from a picture decoded whole at full scale (the render's own
-// path without tiles), and from tiles that a small budget forces to come region by region.
-// Zooms that need full resolution; coarser ones use a level of the decoder's own making.
-// A 1000 x 700 lossless JPEG 2000 of four resolution levels: its regions are exact.
+// The same zoomed view twice: from a picture decoded whole at full scale, and from tiles that a
+// small budget forces to come region by region. Zooms that need full resolution; coarser ones use a
+// level of the decoder's own making. A 1000 x 700 lossless JPEG 2000 of four resolution levels: its
+// regions are exact.
 std::filesystem::path writeDetailedJpeg2000(const QTemporaryDir& dir, const char* name) {
     const Bytes bytes = encode({name, 1000, 700, 0, 0, 1, 4, 0, 0});
     std::filesystem::path file = dir.filePath(name).toStdString();
@@ -74,26 +75,25 @@ TEST_P(ZoomedView, FromRegionsEqualsTheWholePicture) {
         RenderState whole, tiled;
         FakeSurface wholeSurface(240, 160), tiledSurface(240, 160);
         DetailTiles tiles(size_t{300} * 1024);
-        ASSERT_EQ(renderPicture(currentPath(list), whole, &wholeSurface, 0, 0), 0);
+        ASSERT_EQ(decodePicture(list.pictureList[0], whole.currentPicture), DecodeStatus::Ok);
         Image::setMaxPictureBytesForTests(overBudget ? 1 << 20 : 0);
-        ASSERT_EQ(renderPicture(currentPath(list), tiled, &tiledSurface, 0, 0, {}, &tiles), 0);
+        ASSERT_EQ(reloadPicture(currentPath(list), tiled, &tiledSurface, &tiles), 0);
         Image::setMaxPictureBytesForTests(0);
         ASSERT_TRUE(tiled.currentPicture.reduced()) << view.trap;
         for (int i = 0; i < view.turns; ++i) {
-            renderPicture(currentPath(list), whole, &wholeSurface, 1, kRotateRight);
-            renderPicture(currentPath(list), tiled, &tiledSurface, 1, kRotateRight, {}, &tiles);
+            renderPicture(currentPath(list), whole, &wholeSurface, kRotateRight);
+            renderPicture(currentPath(list), tiled, &tiledSurface, kRotateRight, &tiles);
         }
         for (RenderState* state : {&whole, &tiled}) {
             state->zoom.zoomFactor = view.zoom;
             state->zoom.panX = view.panX;
             state->zoom.panY = view.panY;
         }
-        ASSERT_EQ(renderPicture(currentPath(list), whole, &wholeSurface, 1, 0), 0);
-        ASSERT_FALSE(whole.currentPicture.reduced());
+        ASSERT_EQ(renderPicture(currentPath(list), whole, &wholeSurface, 0), 0);
         // Until the tiles come the view is the reduced picture enlarged; then it sharpens.
-        ASSERT_EQ(renderPicture(currentPath(list), tiled, &tiledSurface, 1, 0, {}, &tiles), 0);
+        ASSERT_EQ(renderPicture(currentPath(list), tiled, &tiledSurface, 0, &tiles), 0);
         tiles.waitIdle();
-        ASSERT_EQ(renderPicture(currentPath(list), tiled, &tiledSurface, 1, 0, {}, &tiles), 0);
+        ASSERT_EQ(renderPicture(currentPath(list), tiled, &tiledSurface, 0, &tiles), 0);
         EXPECT_TRUE(tiled.currentPicture.reduced()) << "the tiles never replace the picture";
         EXPECT_TRUE(tiledSurface.pixels == wholeSurface.pixels) << view.trap;
     }

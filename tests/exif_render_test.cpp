@@ -9,16 +9,10 @@
 
 #include "catalogue/picture_list.h"
 #include "exif_jpeg.h"
+#include "fake_surface.h"
 #include "render/render_pipeline.h"
 
 namespace {
-
-class NullSurface : public RenderTarget {
-  public:
-    QImage pixels{64, 64, QImage::Format_RGB32};
-    QImage* surfacePixels() override { return &pixels; }
-    void present() override {}
-};
 
 enum class Corner { TopLeft, TopRight, BottomLeft, BottomRight };
 
@@ -60,8 +54,8 @@ TEST_P(ExifRender, ReloadTurnsByOrientation) {
     list.pictureList = {path};
     RenderState state;
     state.zoom.zoomFactor = 2.0f;
-    NullSurface surface;
-    ASSERT_EQ(renderPicture(currentPath(list), state, &surface, 0, kRotateNone), 0);
+    FakeSurface surface(64, 64);
+    ASSERT_EQ(reloadPicture(currentPath(list), state, &surface, nullptr, false), 0);
     EXPECT_EQ(state.currentPicture.width(), c.width);
     EXPECT_EQ(state.currentPicture.height(), c.height);
     EXPECT_EQ(redCorner(state.currentPicture), c.red);

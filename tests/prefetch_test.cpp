@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -18,20 +19,17 @@
 
 #include "app/picture_surface.h"
 #include "catalogue/picture_list.h"
+#include "platform/file_system_probe.h"
 #include "render/render_pipeline.h"
+#include "render/source/prefetch_policy.h"
 #include "render/source/prefetcher.h"
 #include "window_test_support.h"
+
+#include "fake_surface.h"
 
 #include "exif_jpeg.h"
 
 namespace {
-
-class SurfaceImage : public RenderTarget {
-  public:
-    QImage pixels{80, 60, QImage::Format_RGB32};
-    QImage* surfacePixels() override { return &pixels; }
-    void present() override {}
-};
 
 // The shared test JPEG, as the bytes a file holds.
 std::string jpegBytes(uint16_t orientation) {
@@ -70,9 +68,10 @@ struct PictureCase {
 
 class CachedStep : public ::testing::TestWithParam<PictureCase> {};
 
-// The render's whole observable state after a reload from the prefetch equals that of a
-// reload that decodes the file itself: pixels, alpha, the premultiply flag, EXIF, zoom and
-// what lands on the surface.
+// The render's whole observable state after a reload from the prefetch (decoded ahead, turned
+// and fitted by the worker, then found unchanged) equals that of a reload whose picture the
+// render turns and resamples itself: pixels, alpha, the premultiply flag, EXIF, zoom and what
+// lands on the surface.
 TEST_P(CachedStep, GivesWhatAFreshDecodeGives) {
     TempFolder folder;
     const std::filesystem::path file = folder / GetParam().fileName;
@@ -82,29 +81,26 @@ TEST_P(CachedStep, GivesWhatAFreshDecodeGives) {
 
     RenderState fresh;
     fresh.zoom.zoomFactor = 2.0f;
-    SurfaceImage freshSurface;
+    FakeSurface freshSurface(80, 60);
     const int32_t freshResult =
-        renderPicture(currentPath(list), fresh, &freshSurface, 0, kRotateNone);
+        reloadPicture(currentPath(list), fresh, &freshSurface, nullptr, /*turn=*/false);
 
     Prefetcher prefetcher;
     prefetcher.request({file}, GetParam().prefetchSurfaceWidth, 60);
     prefetcher.waitIdle();
     ASSERT_EQ(prefetcher.cachedCount(), 1u);
+    std::optional<PreparedPicture> taken = awaitPicture(prefetcher, file);
+    ASSERT_TRUE(taken.has_value());
+    EXPECT_EQ(taken->resampled.valid, GetParam().resampledAhead);
+    EXPECT_EQ(prefetcher.cachedCount(), 0u);
     RenderState cached;
     cached.zoom.zoomFactor = 2.0f;
     cached.loadFailed = 1;
-    SurfaceImage cachedSurface;
-    bool asked = false;
-    const int32_t cachedResult = renderPicture(
-        currentPath(list), cached, &cachedSurface, 0, kRotateNone, [&](const auto& f) {
-            asked = true;
-            std::optional<PreparedPicture> taken = prefetcher.take(f);
-            EXPECT_EQ(taken && taken->resampled.valid, GetParam().resampledAhead);
-            return taken;
-        });
+    FakeSurface cachedSurface(80, 60);
+    beginPendingReload(currentPath(list), cached);
+    const int32_t cachedResult =
+        finishPendingReload(currentPath(list), cached, &cachedSurface, std::move(*taken));
 
-    EXPECT_TRUE(asked);
-    EXPECT_EQ(prefetcher.cachedCount(), 0u);
     EXPECT_EQ(cachedResult, freshResult);
     EXPECT_EQ(cached.currentPicture.qimage(), fresh.currentPicture.qimage());
     EXPECT_EQ(cached.currentPicture.hasAlpha(), fresh.currentPicture.hasAlpha());
@@ -140,35 +136,16 @@ TEST(CachedStep, AheadResampleIsUsedOnlyForItsOwnSurface) {
         Prefetcher prefetcher;
         prefetcher.request({file}, prefetchWidth, 60);
         prefetcher.waitIdle();
+        std::optional<PreparedPicture> taken = awaitPicture(prefetcher, file);
+        ASSERT_TRUE(taken.has_value());
+        std::fill(taken->resampled.pixels.begin(), taken->resampled.pixels.end(), 0xFF102030u);
         RenderState state;
-        SurfaceImage surface;
-        renderPicture(currentPath(list), state, &surface, 0, kRotateNone, [&](const auto& f) {
-            std::optional<PreparedPicture> taken = prefetcher.take(f);
-            if (taken)
-                std::fill(taken->resampled.pixels.begin(), taken->resampled.pixels.end(),
-                          0xFF00FF00u);
-            return taken;
-        });
-        const bool marked = surface.pixels.pixel(40, 30) == 0xFF00FF00u;
+        FakeSurface surface(80, 60);
+        beginPendingReload(currentPath(list), state);
+        finishPendingReload(currentPath(list), state, &surface, std::move(*taken));
+        const bool marked = surface.pixels.pixel(40, 30) == 0xFF102030u;
         EXPECT_EQ(marked, prefetchWidth == 80) << "prefetched for width " << prefetchWidth;
     }
-}
-
-// A reload without a surface decodes but never turns; a picture turned ahead would differ.
-TEST(CachedStep, NoSurfaceDoesNotUseTheTurnedPicture) {
-    TempFolder folder;
-    const std::filesystem::path file = folder / "turned.jpg";
-    writeBytes(file, jpegBytes(6));
-    PictureListState list;
-    list.pictureList = {file};
-    RenderState state;
-    bool asked = false;
-    renderPicture(currentPath(list), state, nullptr, 0, kRotateNone, [&](const auto&) {
-        asked = true;
-        return std::optional<PreparedPicture>();
-    });
-    EXPECT_FALSE(asked);
-    EXPECT_EQ(state.currentPicture.width(), 40);
 }
 
 // How a file can change between its prefetch and the step.
@@ -179,21 +156,36 @@ struct ChangeCase {
 
 class ChangedFile : public ::testing::TestWithParam<ChangeCase> {};
 
+// A file changed after its decode ahead is read again once the window waits for it: what it
+// gets is the file as it is now (a failure for one that is gone), never the stale picture.
 TEST_P(ChangedFile, IsDecodedAfresh) {
     TempFolder folder;
     const std::filesystem::path file = folder / "x.png";
     writePicture(file, 20, 10, Qt::red);
-    Prefetcher prefetcher;
+    std::atomic<int> decodes{0};
+    Prefetcher prefetcher(
+        Prefetcher::defaultCapBytes(),
+        [&](const std::filesystem::path& f, const FitAreaSource& area, std::stop_token stop) {
+            ++decodes;
+            return preparePicture(f, area, stop);
+        });
     prefetcher.request({file});
     prefetcher.waitIdle();
     ASSERT_EQ(prefetcher.cachedCount(), 1u);
-    GetParam().change(file);
-    EXPECT_FALSE(prefetcher.take(file).has_value());
+    if (GetParam().change)
+        GetParam().change(file);
+    const std::optional<PreparedPicture> taken = awaitPicture(prefetcher, file);
+    ASSERT_TRUE(taken.has_value());
+    EXPECT_EQ(decodes, GetParam().change ? 2 : 1);
+    const std::optional<FileVersion> now = regularFileVersion(file);
+    EXPECT_EQ(taken->status == DecodeStatus::Ok, now.has_value());
+    EXPECT_TRUE(!now || taken->stamp == *now) << "the picture of the file as it is now";
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Changes, ChangedFile,
     ::testing::Values(
+        ChangeCase{"unchanged_is_not_read_again", nullptr},
         ChangeCase{"same_size_newer_time",
                    [](const std::filesystem::path& f) {
                        std::filesystem::last_write_time(
@@ -209,21 +201,27 @@ INSTANTIATE_TEST_SUITE_P(
                    }}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(Prefetcher, UnchangedFileIsTakenOnceAndNeverForAnother) {
+// Only the awaited file is given, once, and a broken file as a failure, so that the window doesn't
+// decode it again.
+TEST(Prefetcher, GivesTheAwaitedFileOnceAndNeverAnother) {
     TempFolder folder;
     const std::filesystem::path a = folder / "a.png";
-    const std::filesystem::path b = folder / "b.png";
+    const std::filesystem::path broken = folder / "broken.jpg";
     writePicture(a, 20, 10, Qt::red);
-    writePicture(b, 20, 10, Qt::blue);
+    writeBytes(broken, std::string("\xFF\xD8\xFF\xE0 not really", 14));
     Prefetcher prefetcher;
-    prefetcher.request({a});
+    prefetcher.request({a, broken});
     prefetcher.waitIdle();
-    EXPECT_FALSE(prefetcher.take(b).has_value());
-    std::optional<PreparedPicture> taken = prefetcher.take(a);
+    EXPECT_EQ(prefetcher.cachedCount(), 1u);
+    EXPECT_FALSE(prefetcher.takeResult(a).has_value()) << "not awaited";
+    std::optional<PreparedPicture> taken = awaitPicture(prefetcher, a);
     ASSERT_TRUE(taken.has_value());
     EXPECT_EQ(taken->file, a);
     EXPECT_EQ(taken->picture.qimage().pixel(0, 0), qRgb(255, 0, 0));
-    EXPECT_FALSE(prefetcher.take(a).has_value());
+    EXPECT_FALSE(prefetcher.takeResult(a).has_value());
+    taken = awaitPicture(prefetcher, broken);
+    ASSERT_TRUE(taken.has_value());
+    EXPECT_NE(taken->status, DecodeStatus::Ok);
 }
 
 // Everything that makes a prefetched picture unwanted: deletion, a drop of another folder,
@@ -236,7 +234,7 @@ struct DropCase {
 
 class Unwanted : public ::testing::TestWithParam<DropCase> {};
 
-TEST_P(Unwanted, IsNeverUsed) {
+TEST_P(Unwanted, IsNeverKept) {
     TempFolder folder;
     const std::filesystem::path a = folder / "a.png";
     const std::filesystem::path b = folder / "b.png";
@@ -246,7 +244,8 @@ TEST_P(Unwanted, IsNeverUsed) {
     prefetcher.request({a});
     GetParam().drop(prefetcher, a, b);
     prefetcher.waitIdle();
-    EXPECT_FALSE(prefetcher.take(a).has_value());
+    EXPECT_FALSE(prefetcher.coming(a));
+    EXPECT_LT(prefetcher.aheadBytes(), size_t{200} * 100 * 4) << "the picture of a is held";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -269,30 +268,146 @@ INSTANTIATE_TEST_SUITE_P(
                                }}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(Prefetcher, KeepsAtMostTwoUnderItsCap) {
-    TempFolder folder;
-    std::vector<std::filesystem::path> files;
-    for (const char* name : {"a.png", "b.png", "c.png"}) {
-        files.push_back(folder / name);
-        writePicture(files.back(), 100, 100, Qt::green);  // 40000 bytes of pixels each
+// What the policy keeps, drops, stops and asks for, one decision at a time (sizes in KiB, a
+// cap of 100 KiB, the last picture 60 KiB).
+TEST(PrefetchPolicy, KeepsDropsStopsAndAsks) {
+    using Work = PrefetchPlan::Work;
+    using Held = PrefetchState::Held;
+    constexpr size_t k = 1024;
+    struct Row {
+        const char* trap;
+        std::vector<std::filesystem::path> wanted;
+        std::filesystem::path awaited;
+        std::vector<Held> held;
+        std::vector<PrefetchState::Decoding> decoding;
+        std::vector<std::filesystem::path> deferred;
+        std::vector<std::filesystem::path> drop, stop;
+        std::vector<PrefetchPlan::Job> ask;
+    };
+    const Row rows[] = {
+        {"awaited_asked_whatever_the_cache_holds",
+         {"b", "a"},
+         "b",
+         {{"a", 60 * k}},
+         {},
+         {},
+         {},
+         {},
+         {{"b", Work::Decode}}},
+        {"least_wanted_gives_way_to_the_cap",
+         {"a", "b"},
+         {},
+         {{"b", 60 * k}, {"a", 60 * k}},
+         {},
+         {},
+         {"b"},
+         {},
+         {}},
+        {"a_picture_over_the_cap_is_not_kept_ahead",
+         {"a", "b"},
+         {},
+         {{"a", 120 * k}},
+         {},
+         {},
+         {"a"},
+         {},
+         {{"b", Work::Decode}}},
+        {"count_keeps_to_two",
+         {"a", "b"},
+         "c",
+         {{"c", 1 * k}, {"b", 1 * k}, {"a", 1 * k}},
+         {},
+         {},
+         {"b"},
+         {},
+         {{"c", Work::Check}}},
+        {"awaited_over_the_cap_is_kept_and_checked",
+         {"a"},
+         "a",
+         {{"a", 500 * k}},
+         {},
+         {},
+         {},
+         {},
+         {{"a", Work::Check}}},
+        {"awaited_read_since_is_given",
+         {"a"},
+         "a",
+         {{"a", 500 * k, false, true, true}},
+         {},
+         {},
+         {},
+         {},
+         {}},
+        {"unwanted_decode_stopped_and_unwanted_dropped",
+         {"a"},
+         {},
+         {{"y", 1 * k}},
+         {{"x", true}},
+         {},
+         {"y"},
+         {"x"},
+         {{"a", Work::Decode}}},
+        {"no_room_for_one_more_of_the_last_size",
+         {"a", "b"},
+         {},
+         {{"a", 60 * k}},
+         {},
+         {},
+         {},
+         {},
+         {}},
+        {"deferred_waits_for_the_window",
+         {"a", "b"},
+         {},
+         {},
+         {},
+         {"a"},
+         {},
+         {},
+         {{"b", Work::Decode}}},
+        {"deferred_decoded_once_awaited",
+         {"a", "b"},
+         "a",
+         {},
+         {},
+         {"a"},
+         {},
+         {},
+         {{"a", Work::Decode}, {"b", Work::Decode}}},
+        {"stale_fit_refitted_after_the_awaited",
+         {"a", "b"},
+         "a",
+         {{"b", 30 * k, false, true}},
+         {},
+         {},
+         {},
+         {},
+         {{"a", Work::Decode}, {"b", Work::Refit}}},
+        {"failed_kept_uncounted",
+         {"a", "b"},
+         {},
+         {{"a", 0, true}},
+         {},
+         {},
+         {},
+         {},
+         {{"b", Work::Decode}}},
+    };
+    for (const Row& row : rows) {
+        PrefetchState state;
+        state.wanted = row.wanted;
+        state.awaited = row.awaited;
+        state.held = row.held;
+        state.decoding = row.decoding;
+        state.deferred = row.deferred;
+        state.capBytes = 100 * k;
+        state.lastBytes = 60 * k;
+        const PrefetchPlan plan = planPrefetch(state);
+        EXPECT_EQ(plan.drop, row.drop) << row.trap;
+        EXPECT_EQ(plan.stop, row.stop) << row.trap;
+        EXPECT_EQ(plan.ask, row.ask) << row.trap;
     }
-    Prefetcher roomy(1 << 20);
-    roomy.request(files);
-    roomy.waitIdle();
-    EXPECT_EQ(roomy.cachedCount(), 2u);
-    EXPECT_TRUE(roomy.take(files[0]).has_value());
-    EXPECT_FALSE(roomy.take(files[2]).has_value());
-
-    Prefetcher tight(50000);
-    tight.request(files);
-    tight.waitIdle();
-    EXPECT_EQ(tight.cachedCount(), 1u);
-    EXPECT_TRUE(tight.take(files[0]).has_value()) << "the most wanted one is the one kept";
-
-    Prefetcher tooSmall(1000);
-    tooSmall.request({files[0]});
-    tooSmall.waitIdle();
-    EXPECT_EQ(tooSmall.cachedCount(), 0u);
 }
 
 // A window resized after the prefetch gets its pictures fitted again for the new size.
@@ -305,22 +420,11 @@ TEST(Prefetcher, NewSurfaceSizeRefitsWhatIsCached) {
     prefetcher.waitIdle();
     prefetcher.request({file}, 100, 50);
     prefetcher.waitIdle();
-    std::optional<PreparedPicture> taken = prefetcher.take(file);
+    std::optional<PreparedPicture> taken = awaitPicture(prefetcher, file);
     ASSERT_TRUE(taken.has_value());
     ASSERT_TRUE(taken->resampled.valid);
     EXPECT_EQ(taken->resampled.key.surfaceWidth, 100);
     EXPECT_EQ(taken->resampled.key.surfaceHeight, 50);
-}
-
-TEST(Prefetcher, FailedDecodeIsLeftToTheCaller) {
-    TempFolder folder;
-    const std::filesystem::path broken = folder / "broken.jpg";
-    writeBytes(broken, std::string("\xFF\xD8\xFF\xE0 not really", 14));
-    Prefetcher prefetcher;
-    prefetcher.request({broken});
-    prefetcher.waitIdle();
-    EXPECT_EQ(prefetcher.cachedCount(), 0u);
-    EXPECT_FALSE(prefetcher.take(broken).has_value());
 }
 
 // The first paint's wait: bounded while the decode runs on, and over once it has ended,
@@ -341,7 +445,7 @@ TEST(Prefetcher, WaitForDecodeGivesUpAtItsLimitAndEndsWithTheDecode) {
     EXPECT_FALSE(prefetcher.waitForDecode(folder / "a.png", std::chrono::milliseconds(20)));
     release = true;
     EXPECT_TRUE(prefetcher.waitForDecode(folder / "a.png", std::chrono::milliseconds(5000)));
-    EXPECT_TRUE(prefetcher.takeResult(folder / "a.png").has_value());
+    EXPECT_TRUE(awaitPicture(prefetcher, folder / "a.png").has_value());
     // Nothing under way: no wait at all.
     EXPECT_TRUE(prefetcher.waitForDecode(folder / "b.png", std::chrono::milliseconds(0)));
 }
@@ -429,6 +533,101 @@ TEST_F(WindowPrefetch, PictureRewrittenAfterPrefetchShowsItsNewContent) {
     std::filesystem::last_write_time(next, before + std::chrono::seconds(2));
     fixture.press(Qt::Key_Right);
     EXPECT_EQ(centre(), QColor(Qt::magenta));
+}
+
+// How soon the window answers a key; the thread sanitizer slows everything several times.
+#if defined(__SANITIZE_THREAD__)
+constexpr auto kAnswerWithin = std::chrono::milliseconds(1000);
+#else
+constexpr auto kAnswerWithin = std::chrono::milliseconds(100);
+#endif
+
+// Probes of the file system: which thread calls it, and a file whose calls hang.
+std::atomic<std::thread::id> windowThread;
+std::atomic<int> callsOnTheWindow{0};
+std::mutex hangMutex;
+std::condition_variable hangReleased;
+std::string hangingName;  // under hangMutex
+std::atomic<int> hungCalls{0};
+
+void probe(FileSystemCall, const char* path) {
+    if (std::this_thread::get_id() == windowThread.load())
+        ++callsOnTheWindow;
+    std::unique_lock lock(hangMutex);
+    if (path == nullptr || hangingName.empty() || !std::string_view(path).ends_with(hangingName))
+        return;
+    ++hungCalls;
+    // The window's thread, which must never get here, is let go after a while: a test
+    // that fails rather than hangs.
+    const auto released = [&] { return hangingName.empty(); };
+    if (std::this_thread::get_id() == windowThread.load())
+        hangReleased.wait_for(lock, std::chrono::seconds(2), released);
+    else
+        hangReleased.wait(lock, released);
+}
+
+// Ends the hang and removes the probe however the test ends.
+struct ProbeInstalled {
+    explicit ProbeInstalled(const std::string& hanging = {}) {
+        windowThread = std::this_thread::get_id();
+        callsOnTheWindow = 0;
+        hungCalls = 0;
+        std::lock_guard lock(hangMutex);
+        hangingName = hanging;
+        setFileSystemProbe(probe);
+    }
+    ~ProbeInstalled() {
+        release();
+        setFileSystemProbe(nullptr);
+    }
+    void release() {
+        {
+            std::lock_guard lock(hangMutex);
+            hangingName.clear();
+        }
+        hangReleased.notify_all();
+    }
+};
+
+// After the start the window's thread never calls the file system: steps to neighbours decoded
+// ahead and to ones still coming, zooms and turns leave every call to the workers.
+TEST_F(WindowPrefetch, NoFileSystemCallOnTheWindowsThreadAfterTheStart) {
+    const ProbeInstalled installed;
+    fixture.press(Qt::Key_Right);                          // decoded ahead
+    QTest::keyClick(fixture.window.get(), Qt::Key_Right);  // and at once another, still coming
+    fixture.press(Qt::Key_Right);
+    for (const int key :
+         {Qt::Key_Up, Qt::Key_Up, Qt::Key_R, Qt::Key_Down, Qt::Key_Left, Qt::Key_Left, Qt::Key_L})
+        fixture.press(key);
+    EXPECT_EQ(fixture.title(), QString("Quillmere - p1.png"));
+    EXPECT_EQ(centre(), colours[1]);
+    EXPECT_EQ(callsOnTheWindow, 0);
+}
+
+// A file whose every call hangs (a share gone away) holds only its own picture: the window
+// answers every key at once, steps past it to pictures that come, and shows it once the file
+// system answers again.
+TEST_F(WindowPrefetch, HangingFileHoldsOnlyItsOwnPicture) {
+    ProbeInstalled installed("p1.png");
+    const auto answered = [&](int key) {
+        const auto start = std::chrono::steady_clock::now();
+        QTest::keyClick(fixture.window.get(), static_cast<Qt::Key>(key));
+        QCoreApplication::processEvents();
+        return std::chrono::steady_clock::now() - start < kAnswerWithin;
+    };
+    EXPECT_TRUE(answered(Qt::Key_Right));  // p1, decoded ahead: its check hangs
+    ASSERT_TRUE(QTest::qWaitFor([] { return hungCalls > 0; }, 5000));
+    EXPECT_TRUE(answered(Qt::Key_Right));  // p2 comes while p1 still hangs
+    ASSERT_TRUE(QTest::qWaitFor([&] { return centre() == colours[2]; }, 5000));
+    EXPECT_TRUE(answered(Qt::Key_Right));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return centre() == colours[3]; }, 5000));
+    EXPECT_TRUE(answered(Qt::Key_Left));
+    EXPECT_TRUE(answered(Qt::Key_Left));  // held at most 250 ms for p2, then on to p1
+    EXPECT_TRUE(QTest::qWaitFor([&] { return fixture.title() == "Quillmere - p1.png"; }, 2000));
+    EXPECT_TRUE(fixture.window->busy()) << "p1's picture stays coming";
+    installed.release();
+    fixture.waitIdle();
+    EXPECT_EQ(centre(), colours[1]);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "fake_surface.h"
 #include "render/decode/decoder.h"
 #include "render/render_pipeline.h"
+#include "render/source/detail_tiles.h"
 #include "render/source/prefetcher.h"
 #include "render/source/prepared_picture.h"
 
@@ -104,117 +105,91 @@ class QuadrantsListed : public ::testing::Test {
     PictureListState list;
 };
 
+// Mean and largest difference of two surfaces, per channel.
+std::pair<double, int> difference(const QImage& a, const QImage& b) {
+    int64_t total = 0;
+    int worst = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x)
+            for (int shift = 0; shift < 24; shift += 8) {
+                const int d = std::abs(static_cast<int>(a.pixel(x, y) >> shift & 0xFF) -
+                                       static_cast<int>(b.pixel(x, y) >> shift & 0xFF));
+                total += d;
+                worst = std::max(worst, d);
+            }
+    return {static_cast<double>(total) / (a.width() * a.height() * 3), worst};
+}
+
+// The picture of the list drawn from a decode at full scale.
+FakeSurface drawnWhole(const PictureListState& list, int width, int height, float zoom = 1.0f) {
+    RenderState full;
+    EXPECT_EQ(decodePicture(list.pictureList[0], full.currentPicture), DecodeStatus::Ok);
+    full.zoom.zoomFactor = zoom;
+    FakeSurface surface(width, height);
+    EXPECT_EQ(renderPicture(currentPath(list), full, &surface, 0), 0);
+    return surface;
+}
+
 // The fit drawn from a reduced decode looks like the one drawn from the full picture: on
 // average within a quarter of a level.
 TEST_F(QuadrantsListed, FitLooksTheSameAsFromTheFullPicture) {
     FakeSurface fromReduced(300, 300);
     RenderState reduced;
-    ASSERT_EQ(renderPicture(currentPath(list), reduced, &fromReduced, 0, 0), 0);
+    ASSERT_EQ(reloadPicture(currentPath(list), reduced, &fromReduced), 0);
     ASSERT_TRUE(reduced.currentPicture.reduced());
-
-    RenderState full;
-    ASSERT_EQ(decodePicture(list.pictureList[0], full.currentPicture), DecodeStatus::Ok);
-    FakeSurface fromFull(300, 300);
-    ASSERT_EQ(renderPicture(currentPath(list), full, &fromFull, 1, 0), 0);
-    int64_t total = 0;
-    int worst = 0;
-    for (int y = 0; y < 300; ++y)
-        for (int x = 0; x < 300; ++x) {
-            const uint32_t a = fromReduced.pixels.pixel(x, y);
-            const uint32_t b = fromFull.pixels.pixel(x, y);
-            for (int shift = 0; shift < 24; shift += 8) {
-                const int d = std::abs(static_cast<int>(a >> shift & 0xFF) -
-                                       static_cast<int>(b >> shift & 0xFF));
-                total += d;
-                worst = std::max(worst, d);
-            }
-        }
+    const auto [mean, worst] = difference(fromReduced.pixels, drawnWhole(list, 300, 300).pixels);
     // Hard colour edges ring a little differently at the two scales; nowhere else differs.
-    EXPECT_LT(static_cast<double>(total) / (300 * 300 * 3), 0.25);
+    EXPECT_LT(mean, 0.25);
     EXPECT_LE(worst, 24);
 }
 
-TEST_F(QuadrantsListed, ZoomBringsTheFullPictureTurnedAsShown) {
-    FakeSurface surface(300, 300);
-    RenderState state;
-    ASSERT_EQ(renderPicture(currentPath(list), state, &surface, 0, 0), 0);
-    // Turns and resizes within the reduced size stay reduced.
-    ASSERT_EQ(renderPicture(currentPath(list), state, &surface, 1, kRotateRight), 0);
-    ASSERT_EQ(renderPicture(currentPath(list), state, &surface, 1, kRotateRight), 0);
-    ASSERT_EQ(renderPicture(currentPath(list), state, &surface, 1, kRotateRight), 0);
-    EXPECT_TRUE(state.currentPicture.reduced());
-    EXPECT_EQ(state.currentPicture.fullWidth(), 1200);  // three quarter turns: portrait
-    EXPECT_EQ(state.currentPicture.width(), 300);
-    const QImage shown = state.currentPicture.qimage().copy();
-    EXPECT_TRUE(near(shown.pixel(2, 2), kGreen));  // turned left once in all
-
-    state.zoom.zoomFactor = 1.5f;
-    ASSERT_EQ(renderPicture(currentPath(list), state, &surface, 1, 0), 0);
-    const QImage& full = state.currentPicture.qimage();
-    ASSERT_FALSE(state.currentPicture.reduced());
-    ASSERT_EQ(full.width(), 1200);
-    ASSERT_EQ(full.height(), 1600);
-    for (const QPoint corner : {QPoint(0, 0), QPoint(1, 0), QPoint(0, 1), QPoint(1, 1)}) {
-        const QPoint inFull(corner.x() ? 1190 : 10, corner.y() ? 1590 : 10);
-        const QPoint inShown(corner.x() ? 297 : 2, corner.y() ? 397 : 2);
-        EXPECT_TRUE(near(full.pixel(inFull), shown.pixel(inShown))) << inFull.x() << inFull.y();
-    }
-}
-
-TEST_F(QuadrantsListed, LargerWindowBringsTheFullPicture) {
+// A window larger than the reduced picture holds is drawn enlarged at once, then sharpened by
+// tiles, which never replace the picture held.
+TEST_F(QuadrantsListed, LargerWindowIsSharpenedByTiles) {
     FakeSurface small(300, 300);
     RenderState state;
-    ASSERT_EQ(renderPicture(currentPath(list), state, &small, 0, 0), 0);
+    ASSERT_EQ(reloadPicture(currentPath(list), state, &small), 0);
     ASSERT_TRUE(state.currentPicture.reduced());
+    DetailTiles tiles;
     FakeSurface larger(700, 700);  // fit 700 x 525: more than the 400 x 300 pixels
-    ASSERT_EQ(renderPicture(currentPath(list), state, &larger, 1, 0), 0);
-    EXPECT_FALSE(state.currentPicture.reduced());
+    ASSERT_EQ(renderPicture(currentPath(list), state, &larger, 0, &tiles), 0);
+    const QImage enlarged = larger.pixels.copy();
+    tiles.waitIdle();
+    ASSERT_EQ(renderPicture(currentPath(list), state, &larger, 0, &tiles), 0);
+    EXPECT_TRUE(state.currentPicture.reduced());
+    const FakeSurface whole = drawnWhole(list, 700, 700);
+    EXPECT_LT(difference(larger.pixels, whole.pixels).first,
+              difference(enlarged, whole.pixels).first / 2);
+    // Nor is a fit made ahead for it, which would be the enlarged one.
+    PreparedPicture ahead = preparePicture(list.pictureList[0], {300, 300});
+    prepareFit(ahead, 700, 700);
+    EXPECT_FALSE(ahead.resampled.valid);
 }
 
-// A file rewritten since it was decoded is not mixed into the picture shown: the reduced
-// pixels stay (drawn enlarged) until the next decode.
-TEST_F(QuadrantsListed, ChangedFileKeepsTheReducedPicture) {
+// A file rewritten or deleted since the shown picture was decoded is never mixed into it: no
+// tile of it is drawn, and the zoom shows the reduced pixels enlarged until the next decode.
+TEST_F(QuadrantsListed, ChangedFileIsNeverDrawnFromItsTiles) {
     FakeSurface surface(300, 300);
     RenderState state;
-    ASSERT_EQ(renderPicture(currentPath(list), state, &surface, 0, 0), 0);
+    ASSERT_EQ(reloadPicture(currentPath(list), state, &surface), 0);
     ASSERT_TRUE(state.currentPicture.reduced());
-    for (const char* trap : {"rewritten", "deleted"}) {
-        RenderState shown = state;
-        if (std::string(trap) == "rewritten")
-            writeQuadrants(dir, "q.jpg", 1000, 1000);
-        else
+    state.zoom.zoomFactor = 2.0f;
+    FakeSurface enlarged(300, 300);
+    ASSERT_EQ(renderPicture(currentPath(list), state, &enlarged, 0), 0);
+    for (const char* trap : {"rewritten_same_size", "deleted"}) {
+        if (std::string(trap) == "deleted") {
             std::filesystem::remove(list.pictureList[0]);
-        shown.zoom.zoomFactor = 2.0f;
-        EXPECT_EQ(renderPicture(currentPath(list), shown, &surface, 1, 0), 0) << trap;
-        EXPECT_TRUE(shown.currentPicture.reduced()) << trap;
-        EXPECT_EQ(shown.currentPicture.fullWidth(), 1600) << trap;
-        EXPECT_TRUE(shown.fullScaleUnavailable) << trap;
+        } else {
+            QImage black(1600, 1200, QImage::Format_RGB32);
+            black.fill(Qt::black);
+            ASSERT_TRUE(black.save(QString::fromStdString(list.pictureList[0]), "JPEG"));
+        }
+        DetailTiles tiles;
+        ASSERT_EQ(renderPicture(currentPath(list), state, &surface, 0, &tiles), 0) << trap;
+        tiles.waitIdle();
+        ASSERT_EQ(renderPicture(currentPath(list), state, &surface, 0, &tiles), 0) << trap;
+        EXPECT_TRUE(surface.pixels == enlarged.pixels) << trap;
     }
-}
-
-// A picture decoded ahead for the surface is the one the render's own decode gives.
-TEST_F(QuadrantsListed, PreparedPictureMatchesTheRendersOwnDecode) {
-    FakeSurface own(300, 300);
-    RenderState fresh;
-    ASSERT_EQ(renderPicture(currentPath(list), fresh, &own, 0, 0), 0);
-
-    PreparedPicture ahead = preparePicture(list.pictureList[0], {300, 300});
-    prepareFit(ahead, 300, 300);
-    EXPECT_TRUE(ahead.resampled.valid);
-    FakeSurface taken(300, 300);
-    RenderState state;
-    const DecodeSource source = [&](const std::filesystem::path&) {
-        return std::optional<PreparedPicture>(std::move(ahead));
-    };
-    ASSERT_EQ(renderPicture(currentPath(list), state, &taken, 0, 0, source), 0);
-    EXPECT_EQ(state.currentPicture.qimage(), fresh.currentPicture.qimage());
-    EXPECT_EQ(state.currentPicture.fullWidth(), fresh.currentPicture.fullWidth());
-    EXPECT_EQ(state.pictureStamp, fresh.pictureStamp);
-    EXPECT_EQ(taken.pixels, own.pixels);
-    // A surface the reduced pixels can't fill gets no fit made ahead.
-    PreparedPicture tooSmall = preparePicture(list.pictureList[0], {300, 300});
-    prepareFit(tooSmall, 900, 900);
-    EXPECT_FALSE(tooSmall.resampled.valid);
 }
 
 // At start-up the first picture is asked for before the screen is known. A JPEG that a small
@@ -230,8 +205,7 @@ TEST_F(QuadrantsListed, ScreenAreaGivenAfterTheRequestReducesTheDecode) {
         // Time for the worker to read the file; a decode that didn't wait would be done.
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         early.setScreenArea({300, 300});
-        early.waitIdle();
-        const std::optional<PreparedPicture> taken = early.take(large);
+        const std::optional<PreparedPicture> taken = awaitPicture(early, large);
         ASSERT_TRUE(taken.has_value());
         EXPECT_EQ(taken->picture.width(), 3200 / reductionFor(3200, 2400, {300, 300}));
         EXPECT_EQ(taken->picture.fullWidth(), 3200);
@@ -251,7 +225,7 @@ TEST_F(QuadrantsListed, ScreenAreaGivenAfterTheRequestReducesTheDecode) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(early.cachedCount(), 2u) << "the PNG and the 1600 x 1200 JPEG decoded, the large "
                                           "JPEG still waits";
-    const std::optional<PreparedPicture> whole = early.take(screenSized);
+    const std::optional<PreparedPicture> whole = awaitPicture(early, screenSized);
     ASSERT_TRUE(whole.has_value());
     EXPECT_EQ(whole->picture.width(), 1600);
     // Leaving the scope with the large JPEG still waiting for its area must not hang.

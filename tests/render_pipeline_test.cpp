@@ -61,7 +61,7 @@ TEST(RenderPicture, FitsPictureOverGreyMargins) {
         state.zoom.zoomFactor = row.zoom;
         state.zoom.panX = row.panX;
         state.zoom.panY = row.panY;
-        EXPECT_EQ(renderPicture(currentPath(listOf("/p/a.jpg")), state, &surface, 1, 0), 0)
+        EXPECT_EQ(renderPicture(currentPath(listOf("/p/a.jpg")), state, &surface, 0), 0)
             << row.trap;
         EXPECT_EQ(mismatches(surface.pixels, row.drawn, kPaint, kGrey), 0) << row.trap;
         EXPECT_EQ(surface.presents, 1) << row.trap;
@@ -92,7 +92,7 @@ TEST(RenderPicture, PathDecidesAlphaBlending) {
             RenderState state;
             state.currentPicture = halfTransparent();
             state.backgroundLevel = level;
-            renderPicture(currentPath(listOf(row.path)), state, &surface, 1, 0);
+            renderPicture(currentPath(listOf(row.path)), state, &surface, 0);
             const uint32_t expected = row.alpha ? (level ? kGrey : kBlack) : 0xFFFFFFFFu;
             EXPECT_EQ(surface.pixels.pixel(70, 20), expected) << row.path;
             EXPECT_EQ(surface.pixels.pixel(10, 20), kPaint) << row.path;
@@ -105,8 +105,8 @@ TEST(RenderPicture, PremultipliesOncePerDecodedPicture) {
     FakeSurface surface(10, 10);
     RenderState state;
     state.currentPicture = solid(1, 1, 0x803264C8u, true);
-    renderPicture(currentPath(listOf("/a.png")), state, &surface, 1, 0);
-    renderPicture(currentPath(listOf("/a.png")), state, &surface, 1, kRotateRight);
+    renderPicture(currentPath(listOf("/a.png")), state, &surface, 0);
+    renderPicture(currentPath(listOf("/a.png")), state, &surface, kRotateRight);
     EXPECT_EQ(state.currentPicture.qimage().pixel(0, 0), 0x80193264u);
 }
 
@@ -116,22 +116,22 @@ TEST(RenderPicture, RedrawFromCacheMatchesAFreshRender) {
     RenderState state;
     state.currentPicture = halfTransparent();
     const PictureListState list = listOf("/a.png");
-    renderPicture(currentPath(list), state, &surface, 1, 0);
+    renderPicture(currentPath(list), state, &surface, 0);
     const auto freshEquals = [&](FakeSurface& drawn) {
         RenderState fresh = state;
         fresh.resampled.invalidate();
         FakeSurface again(drawn.pixels.width(), drawn.pixels.height());
-        renderPicture(currentPath(list), fresh, &again, 1, 0);
+        renderPicture(currentPath(list), fresh, &again, 0);
         return again.pixels == drawn.pixels;
     };
     state.backgroundLevel = 0;
-    renderPicture(currentPath(list), state, &surface, 1, 0);
+    renderPicture(currentPath(list), state, &surface, 0);
     EXPECT_TRUE(freshEquals(surface));
     reinterpret_cast<uint32_t*>(state.currentPicture.row(0))[0] = 0xFF0000FFu;
-    renderPicture(currentPath(list), state, &surface, 1, 0);
+    renderPicture(currentPath(list), state, &surface, 0);
     EXPECT_EQ(surface.pixels.pixel(0, 2), 0xFF0000FFu);  // top-left of the picture
     FakeSurface larger(120, 50);
-    renderPicture(currentPath(list), state, &larger, 1, 0);
+    renderPicture(currentPath(list), state, &larger, 0);
     EXPECT_TRUE(freshEquals(larger));
 }
 
@@ -143,24 +143,24 @@ TEST(RenderPicture, OpaqueRedrawsMatchAFreshRender) {
     state.currentPicture = solid(40, 20, kPaint);
     reinterpret_cast<uint32_t*>(state.currentPicture.row(0))[0] = 0xFF0000FFu;
     FakeSurface surface(90, 50);
-    renderPicture(currentPath(list), state, &surface, 1, 0);
+    renderPicture(currentPath(list), state, &surface, 0);
     const auto freshEquals = [&] {
         RenderState fresh = state;
         fresh.resampled.invalidate();
         FakeSurface again(surface.pixels.width(), surface.pixels.height());
-        renderPicture(currentPath(list), fresh, &again, 1, 0);
+        renderPicture(currentPath(list), fresh, &again, 0);
         return again.pixels == surface.pixels;
     };
     EXPECT_TRUE(freshEquals());
     state.backgroundLevel = 0;  // margins only
-    renderPicture(currentPath(list), state, &surface, 1, 0);
+    renderPicture(currentPath(list), state, &surface, 0);
     EXPECT_TRUE(freshEquals());
     surface.pixels.fill(kStale);  // drawn over by someone else
-    renderPicture(currentPath(list), state, &surface, 1, 0);
+    renderPicture(currentPath(list), state, &surface, 0);
     EXPECT_TRUE(freshEquals());
     EXPECT_EQ(surface.pixels.pixel(0, 2), 0xFF0000FFu);
     FakeSurface other(90, 50);  // another surface of the same size
-    renderPicture(currentPath(list), state, &other, 1, 0);
+    renderPicture(currentPath(list), state, &other, 0);
     EXPECT_EQ(other.pixels, surface.pixels);
 }
 
@@ -171,19 +171,19 @@ TEST(RenderPicture, TurnsRedrawTurnedAndResetZoom) {
     reinterpret_cast<uint32_t*>(state.currentPicture.row(0))[1] = 0xFF0000FFu;
     const QImage decoded = state.currentPicture.qimage().copy();
     const PictureListState list = listOf("/a.jpg");
-    renderPicture(currentPath(list), state, &surface, 1, 0);  // fills the cache before the turn
+    renderPicture(currentPath(list), state, &surface, 0);  // fills the cache before the turn
     state.zoom.zoomFactor = 3.0f;
     state.zoom.panX = -7.0f;
-    renderPicture(currentPath(list), state, &surface, 1, kRotateRight);
+    renderPicture(currentPath(list), state, &surface, kRotateRight);
     EXPECT_EQ(state.zoom.zoomFactor, 1.0f);
     EXPECT_EQ(state.zoom.panX, -7.0f);
     EXPECT_EQ(surface.pixels.pixel(10, 1), kPaint);  // the left pixel now on top
     EXPECT_EQ(surface.pixels.pixel(10, 18), 0xFF0000FFu);
     for (int i = 0; i < 3; ++i)
-        renderPicture(currentPath(list), state, &surface, 1, kRotateRight);
+        renderPicture(currentPath(list), state, &surface, kRotateRight);
     EXPECT_EQ(state.currentPicture.qimage(), decoded);
     state.zoom.zoomFactor = 2.0f;
-    renderPicture(currentPath(list), state, &surface, 1, 7);  // not a turn: nothing changes
+    renderPicture(currentPath(list), state, &surface, 7);  // not a turn: nothing changes
     EXPECT_EQ(state.zoom.zoomFactor, 2.0f);
     EXPECT_EQ(state.currentPicture.qimage(), decoded);
 }
@@ -193,15 +193,15 @@ TEST(RenderPicture, FailedDecodeShowsBackgroundThenRedrawsNothing) {
     RenderState state;
     state.currentPicture = solid(3, 2, kPaint);
     const PictureListState list = listOf("/no/such/dir/missing.jpg");
-    renderPicture(currentPath(list), state, &surface, 1, 0);
-    EXPECT_EQ(renderPicture(currentPath(list), state, &surface, 0, 0), -1);
+    renderPicture(currentPath(list), state, &surface, 0);
+    EXPECT_EQ(reloadPicture(currentPath(list), state, &surface), -1);
     EXPECT_EQ(state.loadFailed, 1);
     EXPECT_EQ(mismatches(surface.pixels, {}, 0, kGrey), 0);
     const int presents = surface.presents;
     state.zoom.zoomFactor = 2.0f;
     state.backgroundLevel = 0;
     for (const int32_t rotation : {0, 1, 2})
-        EXPECT_EQ(renderPicture(currentPath(list), state, &surface, 1, rotation), -1);
+        EXPECT_EQ(renderPicture(currentPath(list), state, &surface, rotation), -1);
     EXPECT_EQ(surface.presents, presents);
     EXPECT_EQ(mismatches(surface.pixels, {}, 0, kGrey), 0);
 }
@@ -219,7 +219,7 @@ TEST(RenderPicture, ReloadAfterFailureDrawsTheReadableFile) {
     state.backgroundLevel = 0;
     PictureListState list;
     list.pictureList = {file.toStdString()};
-    EXPECT_EQ(renderPicture(currentPath(list), state, &surface, 0, 0), 0);
+    EXPECT_EQ(reloadPicture(currentPath(list), state, &surface), 0);
     EXPECT_EQ(state.loadFailed, 0);
     EXPECT_EQ(state.alphaPremultiplied, 1);  // cleared by the decode, set by the alpha draw
     EXPECT_EQ(mismatches(surface.pixels, {}, 0, kBlack), 0);
@@ -239,7 +239,7 @@ TEST(RenderPicture, NoCurrentPathPaintsOnlyTheBackground) {
         PictureListState list;
         list.pictureList.assign(row.entries, "/a.jpg");
         list.currentIndex = row.index;
-        EXPECT_EQ(renderPicture(currentPath(list), state, &surface, 0, 0), -1) << row.trap;
+        EXPECT_EQ(renderPicture(currentPath(list), state, &surface, 0), -1) << row.trap;
         EXPECT_EQ(mismatches(surface.pixels, {}, 0, kGrey), 0) << row.trap;
         EXPECT_EQ(state.loadFailed, 0) << row.trap;
     }
@@ -248,10 +248,10 @@ TEST(RenderPicture, NoCurrentPathPaintsOnlyTheBackground) {
 TEST(RenderPicture, WithoutSurfaceNothingIsDrawnOrTurned) {
     RenderState state;
     state.currentPicture = solid(3, 2, kPaint);
-    EXPECT_EQ(renderPicture(currentPath(listOf("/a.jpg")), state, nullptr, 1, kRotateRight), -1);
+    EXPECT_EQ(renderPicture(currentPath(listOf("/a.jpg")), state, nullptr, kRotateRight), -1);
     FakeSurface surface(8, 8);
     surface.hasSurface = false;
-    EXPECT_EQ(renderPicture(currentPath(listOf("/a.jpg")), state, &surface, 1, kRotateRight), -1);
+    EXPECT_EQ(renderPicture(currentPath(listOf("/a.jpg")), state, &surface, kRotateRight), -1);
     fillBackground(state, &surface);
     EXPECT_EQ(surface.presents, 0);
     EXPECT_EQ(state.currentPicture.width(), 3);

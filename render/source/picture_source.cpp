@@ -60,6 +60,10 @@ std::optional<PreparedPicture> PictureSource::current(
     int32_t surfaceWidth, int32_t surfaceHeight) {
     if (file == nullptr)
         return std::nullopt;
+    // Awaited first: a picture of it decoded before now is given once a worker has found its
+    // file unchanged, which the window's thread never asks the file system itself.
+    prefetcher_->setSurface(surfaceWidth, surfaceHeight);
+    prefetcher_->await(*file);
     if (std::optional<PreparedPicture> ready = prefetcher_->takeResult(*file))
         return ready;
     // With the picture after it, so that steps in a row find their pictures decoding; not
@@ -68,7 +72,6 @@ std::optional<PreparedPicture> PictureSource::current(
     std::vector<std::filesystem::path> files{*file};
     if (!neighbours.empty() && neighbours.front() != lastShown_)
         files.push_back(neighbours.front());
-    prefetcher_->await(*file);
     prefetcher_->request(std::move(files), surfaceWidth, surfaceHeight);
     return std::nullopt;
 }

@@ -29,11 +29,12 @@ class PictureSource : public QObject {
 
     // The current picture, file (none: an empty list), decoded for a surface of surfaceWidth x
     // surfaceHeight device pixels (0 x 0: fitted by the render itself). Given at once when it
-    // is decoded already, failed decodes included; otherwise its decode is put first and
-    // pictureArrived follows. neighbours are the pictures next to it, the one in the direction
-    // of travel first: that one decodes beside it on the other core, so that a step that comes
-    // as soon as it shows finds that one nearly done, unless it is the picture shown before (a
-    // folder of two).
+    // was decoded since the window began to wait for it, failed decodes included; otherwise
+    // its decode is put first, or, decoded ahead, a worker checks that its file is unchanged
+    // (never this thread), and pictureArrived follows. neighbours are the pictures next to it, the
+    // one in the direction of travel first: that one decodes beside it on the other core, so that a
+    // step that comes as soon as it shows finds that one nearly done, unless it is the picture
+    // shown before (a folder of two).
     std::optional<PreparedPicture> current(const std::filesystem::path* file,
                                            const std::vector<std::filesystem::path>& neighbours,
                                            int32_t surfaceWidth, int32_t surfaceHeight);
@@ -41,7 +42,7 @@ class PictureSource : public QObject {
     // first, are decoded ahead, fitted to the surface.
     void shown(const std::filesystem::path* file, std::vector<std::filesystem::path> neighbours,
                int32_t surfaceWidth, int32_t surfaceHeight);
-    // Whether the decode of file is queued or under way.
+    // Whether the decode or the check of file is queued or under way.
     bool coming(const std::filesystem::path& file) const;
     // Waits at most limit for a decode of file under way to end.
     void awaitDecode(const std::filesystem::path& file, std::chrono::milliseconds limit) {

@@ -30,12 +30,12 @@ Prefetcher::Prefetcher(size_t capBytes, Prepare prepare)
                          })) {
     try {
         reaper_ = std::thread(&Prefetcher::reap, this);
-        for (size_t i = 0; i < kWorkers; ++i)
+        for (size_t i = 0; i <= kWorkers; ++i)
             workers_.emplace_back(&Prefetcher::run, this, i);
     } catch (const std::system_error&) {
-        // Without a worker nothing queued is ever done: every take finds nothing and the
-        // caller decodes, as it would without a prefetcher; without the reaper pictures are
-        // freed in place. With one worker of two, the pictures decode one after the other.
+        // Without a worker nothing queued is ever done and no picture comes; without the
+        // reaper pictures are freed in place. With one worker, the pictures decode one after
+        // the other and it checks files' versions too.
         qCDebug(lcPrefetch) << "fewer threads than asked for:" << workers_.size() << "workers";
     }
 }
@@ -92,8 +92,9 @@ size_t Prefetcher::defaultCapBytes() {
     return std::clamp(Image::maxPictureBytes() / 8, 64 * kMiB, 160 * kMiB);
 }
 
-bool Prefetcher::wanted(const std::filesystem::path& file) const {
-    return std::find(wanted_.begin(), wanted_.end(), file) != wanted_.end();
+std::vector<Prefetcher::Held>::iterator Prefetcher::heldOf(const std::filesystem::path& file) {
+    return std::find_if(held_.begin(), held_.end(),
+                        [&](const Held& h) { return h.prepared.file == file; });
 }
 
 bool Prefetcher::decodingWanted(const std::filesystem::path& file) const {
@@ -101,35 +102,40 @@ bool Prefetcher::decodingWanted(const std::filesystem::path& file) const {
                        [&](const InFlight& d) { return d.wanted && d.file == file; });
 }
 
-bool Prefetcher::firstWorkerBusy() const {
-    return std::any_of(decoding_.begin(), decoding_.end(),
-                       [](const InFlight& d) { return d.byFirstWorker; });
-}
-
-// The pictures ahead: the one the window waits for is its own, whatever its size, and is taken
-// at once.
-size_t Prefetcher::cachedBytes() const {
-    size_t total = 0;
-    for (const PreparedPicture& prepared : cache_) {
-        if (prepared.file != awaited_)
-            total += prepared.bytes();
+// Carries out the policy's plan for what is held and under way now: called under the lock
+// after every change.
+void Prefetcher::replan() {
+    PrefetchState state;
+    state.wanted = wanted_;
+    state.awaited = awaited_;
+    state.capBytes = capBytes_;
+    state.lastBytes = lastBytes_;
+    state.maxPictures = kMaxPictures;
+    state.deferred = deferred_;
+    for (const Held& h : held_) {
+        const PreparedPicture& p = h.prepared;
+        const bool failed = p.status != DecodeStatus::Ok;
+        state.held.push_back(
+            {p.file, p.bytes(), failed,
+             !failed && (p.fitWidth != surfaceWidth_ || p.fitHeight != surfaceHeight_),
+             h.checkedSerial >= awaitedSerial_, h.checking});
     }
-    return total;
-}
-
-// The next picture is guessed to be as large as the last one, and no larger than the cap it is
-// decoded under: a decode that could not be kept would only have raised the peak of memory for
-// nothing. Decodes under way count as pictures of that size too.
-bool Prefetcher::roomForAnother() const {
-    const size_t held = cache_.size() + decoding_.size();
-    const size_t guess = std::min(lastBytes_, capBytes_);
-    return held < kMaxPictures &&
-           (held == 0 || cachedBytes() + (decoding_.size() + 1) * guess <= capBytes_);
-}
-
-// The picture the window waits for is next in the queue: it never waits for room.
-bool Prefetcher::awaitedQueued() const {
-    return !queue_.empty() && !awaited_.empty() && queue_.front() == awaited_;
+    for (const InFlight& d : decoding_) {
+        if (d.wanted)
+            state.decoding.push_back({d.file, d.ahead});
+    }
+    const PrefetchPlan plan = planPrefetch(state);
+    for (const std::filesystem::path& file : plan.drop)
+        std::erase_if(held_, [&](const Held& h) { return h.prepared.file == file; });
+    deferred_.insert(deferred_.end(), plan.defer.begin(), plan.defer.end());
+    for (InFlight& d : decoding_) {
+        if (std::find(plan.stop.begin(), plan.stop.end(), d.file) != plan.stop.end())
+            d.drop();
+    }
+    queue_.assign(plan.ask.begin(), plan.ask.end());
+    if (!queue_.empty())
+        wake_.notify_all();
+    idle_.notify_all();
 }
 
 void Prefetcher::request(std::vector<std::filesystem::path> files, int32_t surfaceWidth,
@@ -139,36 +145,21 @@ void Prefetcher::request(std::vector<std::filesystem::path> files, int32_t surfa
         files.erase(std::remove(std::next(at), files.end(), *at), files.end());
     if (files.size() > kMaxPictures)
         files.resize(kMaxPictures);
-    {
-        std::lock_guard lock(mutex_);
-        wanted_ = std::move(files);
-        surfaceWidth_ = surfaceWidth;
-        surfaceHeight_ = surfaceHeight;
-        std::erase_if(cache_, [&](const PreparedPicture& p) { return !wanted(p.file); });
-        trim();
-        std::erase_if(failed_, [&](const PreparedPicture& p) { return !wanted(p.file); });
-        std::erase_if(deferred_, [&](const std::filesystem::path& f) { return !wanted(f); });
-        for (InFlight& d : decoding_) {
-            if (!wanted(d.file))
-                d.drop();
-        }
-        queue_.clear();
-        if (workers_.empty())
-            return;
-        for (const std::filesystem::path& file : wanted_) {
-            const bool cached =
-                std::any_of(cache_.begin(), cache_.end(),
-                            [&](const PreparedPicture& p) { return p.file == file; });
-            const bool failed =
-                std::any_of(failed_.begin(), failed_.end(),
-                            [&](const PreparedPicture& p) { return p.file == file; });
-            const bool deferred = file != awaited_ && std::find(deferred_.begin(), deferred_.end(),
-                                                                file) != deferred_.end();
-            if (!cached && !failed && !deferred && !decodingWanted(file))
-                queue_.push_back(file);
-        }
-    }
-    wake_.notify_all();
+    std::lock_guard lock(mutex_);
+    wanted_ = std::move(files);
+    surfaceWidth_ = surfaceWidth;
+    surfaceHeight_ = surfaceHeight;
+    std::erase_if(deferred_, [&](const std::filesystem::path& f) {
+        return std::find(wanted_.begin(), wanted_.end(), f) == wanted_.end();
+    });
+    replan();
+}
+
+void Prefetcher::setSurface(int32_t surfaceWidth, int32_t surfaceHeight) {
+    std::lock_guard lock(mutex_);
+    surfaceWidth_ = surfaceWidth;
+    surfaceHeight_ = surfaceHeight;
+    replan();
 }
 
 void Prefetcher::setScreenArea(FitArea area) {
@@ -185,60 +176,30 @@ void Prefetcher::awaitScreenArea() {
     screenAreaPending_ = true;
 }
 
-std::optional<PreparedPicture> Prefetcher::take(const std::filesystem::path& file) {
-    std::optional<PreparedPicture> found;
-    {
-        std::unique_lock lock(mutex_);
-        // Waiting for a decode already half done beats starting the same one again.
-        idle_.wait(lock, [&] { return !decodingWanted(file); });
-        std::erase(queue_, file);
-        const auto at = std::find_if(cache_.begin(), cache_.end(),
-                                     [&](const PreparedPicture& p) { return p.file == file; });
-        if (at == cache_.end())
-            return std::nullopt;
-        found = std::move(*at);
-        cache_.erase(at);
-    }
-    // A file written since it was read must be decoded afresh.
-    const std::optional<FileVersion> now = regularFileVersion(file);
-    if (!now || !(*now == found->stamp)) {
-        qCDebug(lcPrefetch) << "changed since prefetched:" << file.c_str();
-        return std::nullopt;
-    }
-    return found;
-}
-
 void Prefetcher::await(const std::filesystem::path& file) {
-    {
-        std::lock_guard lock(mutex_);
+    std::lock_guard lock(mutex_);
+    if (file != awaited_) {
         awaited_ = file;
-        trim();  // a picture no longer awaited is one ahead, under the cap
+        // What was read before now is checked again before the window gets it.
+        if (!file.empty())
+            awaitedSerial_ = ++serial_;
     }
-    wake_.notify_all();
+    replan();
 }
 
 std::optional<PreparedPicture> Prefetcher::takeResult(const std::filesystem::path& file) {
-    std::optional<PreparedPicture> found;
-    {
-        std::lock_guard lock(mutex_);
-        for (std::vector<PreparedPicture>* from : {&cache_, &failed_}) {
-            const auto at = std::find_if(from->begin(), from->end(),
-                                         [&](const PreparedPicture& p) { return p.file == file; });
-            if (at != from->end()) {
-                found = std::move(*at);
-                from->erase(at);
-                break;
-            }
-        }
-    }
-    if (!found)
+    std::lock_guard lock(mutex_);
+    if (file.empty() || file != awaited_)
         return std::nullopt;
-    // A file written since it was read is decoded afresh, a failed one included.
-    const std::optional<FileVersion> now = regularFileVersion(file);
-    if (now ? !(*now == found->stamp) : found->status == DecodeStatus::Ok) {
-        qCDebug(lcPrefetch) << "changed since decoded:" << file.c_str();
+    const auto at = heldOf(file);
+    if (at == held_.end() || at->checking || at->checkedSerial < awaitedSerial_)
         return std::nullopt;
-    }
+    std::optional<PreparedPicture> found = std::move(at->prepared);
+    held_.erase(at);
+    // The window has it now: neither awaited nor wanted, so that it isn't decoded again.
+    awaited_.clear();
+    std::erase(wanted_, file);
+    replan();
     return found;
 }
 
@@ -254,7 +215,11 @@ bool Prefetcher::waitForDecode(const std::filesystem::path& file, std::chrono::m
 
 bool Prefetcher::coming(const std::filesystem::path& file) const {
     std::lock_guard lock(mutex_);
-    return decodingWanted(file) || std::find(queue_.begin(), queue_.end(), file) != queue_.end();
+    return decodingWanted(file) ||
+           std::any_of(queue_.begin(), queue_.end(),
+                       [&](const PrefetchPlan::Job& job) { return job.file == file; }) ||
+           std::any_of(held_.begin(), held_.end(),
+                       [&](const Held& h) { return h.checking && h.prepared.file == file; });
 }
 
 void Prefetcher::setOnDecoded(std::function<void(const std::filesystem::path&)> onDecoded) {
@@ -265,143 +230,181 @@ void Prefetcher::setOnDecoded(std::function<void(const std::filesystem::path&)> 
 void Prefetcher::forget(const std::filesystem::path& file) {
     std::lock_guard lock(mutex_);
     std::erase(wanted_, file);
-    std::erase(queue_, file);
-    std::erase_if(cache_, [&](const PreparedPicture& p) { return p.file == file; });
-    std::erase_if(failed_, [&](const PreparedPicture& p) { return p.file == file; });
     std::erase(deferred_, file);
+    std::erase_if(held_, [&](const Held& h) { return h.prepared.file == file; });
     for (InFlight& d : decoding_) {
         if (d.file == file)
             d.drop();
     }
+    replan();
 }
 
 void Prefetcher::clear() {
     std::lock_guard lock(mutex_);
     wanted_.clear();
-    queue_.clear();
-    cache_.clear();
-    failed_.clear();
+    held_.clear();
     deferred_.clear();
     for (InFlight& d : decoding_)
         d.drop();
+    replan();
 }
 
 void Prefetcher::waitIdle() {
     std::unique_lock lock(mutex_);
     idle_.wait(lock, [&] {
-        return decoding_.empty() &&
-               ((queue_.empty() && staleFit() == cache_.end()) || workers_.empty());
+        return workers_.empty() || (decoding_.empty() && checking_ == 0 && queue_.empty());
     });
 }
 
 size_t Prefetcher::aheadBytes() const {
     std::lock_guard lock(mutex_);
-    return cachedBytes();
+    size_t total = 0;
+    for (const Held& h : held_) {
+        if (h.prepared.file != awaited_)
+            total += h.prepared.bytes();
+    }
+    return total;
 }
 
 size_t Prefetcher::cachedCount() const {
     std::lock_guard lock(mutex_);
-    return cache_.size();
+    return static_cast<size_t>(std::count_if(held_.begin(), held_.end(), [](const Held& h) {
+        return h.prepared.status == DecodeStatus::Ok;
+    }));
 }
 
-void Prefetcher::keep(PreparedPicture&& prepared, bool ahead) {
-    if (prepared.status == DecodeStatus::OutOfMemory && ahead) {
+void Prefetcher::keep(Held&& held, bool ahead) {
+    PreparedPicture& prepared = held.prepared;
+    const bool overCap = prepared.status == DecodeStatus::OutOfMemory ||
+                         (prepared.status == DecodeStatus::Ok && prepared.bytes() > capBytes_ &&
+                          prepared.file != awaited_);
+    if (ahead && overCap) {
         // Too large for the cap, not for the budget: decoded once the window waits for it.
-        deferred_.push_back(prepared.file);
+        if (std::find(deferred_.begin(), deferred_.end(), prepared.file) == deferred_.end())
+            deferred_.push_back(prepared.file);
         return;
     }
-    if (prepared.status != DecodeStatus::Ok) {
-        // Kept for takeResult only: the window learns so that the file doesn't decode.
-        if (prepared.status != DecodeStatus::Cancelled) {
-            prepared.picture.destroy();
-            failed_.push_back(std::move(prepared));
-        }
+    if (prepared.status == DecodeStatus::Cancelled)
         return;
-    }
-    if (prepared.bytes() > capBytes_ && prepared.file != awaited_)
-        return;
-    cache_.push_back(std::move(prepared));
-    trim();
+    // A failed one is kept too: the window learns so that the file doesn't decode again.
+    if (prepared.status != DecodeStatus::Ok)
+        prepared.picture.destroy();
+    std::erase_if(held_, [&](const Held& h) { return h.prepared.file == prepared.file; });
+    held_.push_back(std::move(held));
 }
 
-// The cache keeps to its count and cap by giving up the least wanted pictures ahead; the
-// awaited one stays whatever its size.
-void Prefetcher::trim() {
-    std::stable_sort(cache_.begin(), cache_.end(),
-                     [&](const PreparedPicture& a, const PreparedPicture& b) {
-                         return std::find(wanted_.begin(), wanted_.end(), a.file) <
-                                std::find(wanted_.begin(), wanted_.end(), b.file);
-                     });
-    while (cache_.size() > kMaxPictures || cachedBytes() > capBytes_) {
-        const auto victim =
-            std::find_if(cache_.rbegin(), cache_.rend(),
-                         [&](const PreparedPicture& p) { return p.file != awaited_; });
-        if (victim == cache_.rend())
-            return;
-        cache_.erase(std::next(victim).base());
-    }
-}
-
-// A cached picture fitted for another surface than the window's now (the window was
-// resized or maximised since), or cache_.end().
-std::vector<PreparedPicture>::iterator Prefetcher::staleFit() {
-    // The picture the window waits for goes as it is: it fits it itself sooner than a worker
-    // would fit it again.
-    return std::find_if(cache_.begin(), cache_.end(), [&](const PreparedPicture& p) {
-        return (p.fitWidth != surfaceWidth_ || p.fitHeight != surfaceHeight_) && p.file != awaited_;
-    });
+// The checker takes only checks; the first worker takes whatever comes first; the others
+// only what the first leaves while it decodes.
+std::deque<PrefetchPlan::Job>::iterator Prefetcher::nextJob(size_t index) {
+    if (index == kWorkers)
+        return std::find_if(queue_.begin(), queue_.end(), [](const PrefetchPlan::Job& job) {
+            return job.work == PrefetchPlan::Work::Check;
+        });
+    if (index != 0 && !firstWorkerBusy_)
+        return queue_.end();
+    return queue_.begin();
 }
 
 void Prefetcher::run(size_t index) {
     const bool first = index == 0;
-    // The others yield the cores to the window's threads and the first worker.
-    if (!first)
+    // The other decoders yield the cores to the window's threads and the first worker.
+    if (!first && index != kWorkers)
         lowerThisThreadsPriority();
     std::unique_lock lock(mutex_);
     for (;;) {
-        wake_.wait(lock, [&] {
-            if (stop_)
-                return true;
-            if (!first && !firstWorkerBusy())
-                return false;
-            return staleFit() != cache_.end() || awaitedQueued() ||
-                   (!queue_.empty() && (roomForAnother() || decoding_.empty()));
-        });
+        wake_.wait(lock, [&] { return stop_ || nextJob(index) != queue_.end(); });
         if (stop_)
             return;
-        // Refitting a cached picture is cheap next to a decode, and makes it ready at once.
-        if (const auto stale = staleFit(); stale != cache_.end()) {
-            PreparedPicture prepared = std::move(*stale);
-            cache_.erase(stale);
-            work(std::move(prepared), lock, first);
-            continue;
+        const auto at = nextJob(index);
+        const PrefetchPlan::Job job = *at;
+        queue_.erase(at);
+        if (first) {
+            firstWorkerBusy_ = true;
+            wake_.notify_all();  // the second worker may take what is left
         }
-        // With nothing under way there is nothing to wait for: no room now means none later,
-        // for the pictures ahead.
-        if (!roomForAnother() && !awaitedQueued()) {
-            queue_.clear();
-            idle_.notify_all();
-            continue;
-        }
-        PreparedPicture fresh;
-        fresh.file = queue_.front();
-        queue_.pop_front();
-        work(std::move(fresh), lock, first);
+        perform(job, lock);
+        if (first)
+            firstWorkerBusy_ = false;
     }
 }
 
-// Decodes prepared's file when it has no picture yet, then fits it to the window's surface,
-// with the lock released meanwhile; a take of the same file waits for it.
-void Prefetcher::work(PreparedPicture&& prepared, std::unique_lock<std::mutex>& lock,
-                      bool firstWorker) {
+void Prefetcher::perform(const PrefetchPlan::Job& job, std::unique_lock<std::mutex>& lock) {
+    if (job.work == PrefetchPlan::Work::Check) {
+        check(job.file, lock);
+        return;
+    }
+    Held held;
+    if (job.work == PrefetchPlan::Work::Refit) {
+        // Refitting a held picture is cheap next to a decode, and makes it ready at once.
+        const auto stale = heldOf(job.file);
+        if (stale == held_.end() || stale->checking) {
+            replan();
+            return;
+        }
+        held = std::move(*stale);
+        held_.erase(stale);
+    } else {
+        held.prepared.file = job.file;
+    }
+    work(std::move(held), lock);
+}
+
+// Whether the awaited file, decoded before the window began to wait for it, is still the
+// version it was read from; the window's thread never asks the file system itself.
+void Prefetcher::check(const std::filesystem::path& file, std::unique_lock<std::mutex>& lock) {
+    const auto at = heldOf(file);
+    if (at == held_.end()) {
+        replan();
+        return;
+    }
+    at->checking = true;
+    ++checking_;
+    const uint64_t serial = serial_;
+    const FileVersion stamp = at->prepared.stamp;
+    const bool ok = at->prepared.status == DecodeStatus::Ok;
+    lock.unlock();
+    const std::optional<FileVersion> now = regularFileVersion(file);
+    // A file written since it was read is decoded afresh, a failed one included.
+    const bool same = now ? *now == stamp : !ok;
+    lock.lock();
+    --checking_;
+    bool given = false;
+    if (const auto again = heldOf(file); again != held_.end() && again->checking) {
+        again->checking = false;
+        if (same) {
+            again->checkedSerial = serial;
+            given = true;
+        } else {
+            qCDebug(lcPrefetch) << "changed since decoded:" << file.c_str();
+            held_.erase(again);
+        }
+    }
+    replan();
+    if (given)
+        notifyDecoded(file, lock);
+}
+
+void Prefetcher::notifyDecoded(const std::filesystem::path& file,
+                               std::unique_lock<std::mutex>& lock) {
+    lock.unlock();
+    {
+        std::lock_guard callbackLock(callbackMutex_);
+        if (onDecoded_)
+            onDecoded_(file);
+    }
+    lock.lock();
+}
+
+// Decodes the held picture's file when it has no picture yet, then fits it to the window's
+// surface, with the lock released meanwhile.
+void Prefetcher::work(Held&& held, std::unique_lock<std::mutex>& lock) {
+    PreparedPicture& prepared = held.prepared;
     const bool ahead = prepared.file != awaited_;
-    const auto self =
-        decoding_.insert(decoding_.end(), InFlight{prepared.file, firstWorker, ahead, true, {}});
-    if (firstWorker)
-        wake_.notify_all();  // the second worker may take what is left
+    const auto self = decoding_.insert(decoding_.end(), InFlight{prepared.file, ahead, true, {}});
     const std::filesystem::path file = prepared.file;
     const int32_t width = surfaceWidth_;
     const int32_t height = surfaceHeight_;
+    const uint64_t serial = serial_;  // before the file is read
     // Asked for after the file is read, so a decode may start before the screen is known.
     const FitAreaSource area = [this, width, height](
                                    int32_t pictureWidth,
@@ -425,6 +428,7 @@ void Prefetcher::work(PreparedPicture&& prepared, std::unique_lock<std::mutex>& 
         markStage(ahead ? "decode ahead" : "decode");
         prepared = prepare_(file, area, stop);
         markStage(ahead ? "decoded ahead" : "decoded");
+        held.checkedSerial = serial;
     }
     if (!stop.stop_requested())
         prepareFit(prepared, width, height);
@@ -433,20 +437,13 @@ void Prefetcher::work(PreparedPicture&& prepared, std::unique_lock<std::mutex>& 
         lastBytes_ = prepared.bytes();
     const bool keepIt = self->wanted && !stop_;
     if (keepIt)
-        keep(std::move(prepared), ahead);
+        keep(std::move(held), ahead);
     else
         qCDebug(lcPrefetch) << "no longer wanted:" << file.c_str();
     decoding_.erase(self);
-    idle_.notify_all();
     // Room may have come free for work the other worker left waiting.
+    replan();
     wake_.notify_all();
-    if (keepIt) {
-        lock.unlock();
-        {
-            std::lock_guard callbackLock(callbackMutex_);
-            if (onDecoded_)
-                onDecoded_(file);
-        }
-        lock.lock();
-    }
+    if (keepIt)
+        notifyDecoded(file, lock);
 }

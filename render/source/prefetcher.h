@@ -13,11 +13,14 @@
 #include <thread>
 #include <vector>
 
+#include "render/source/prefetch_policy.h"
 #include "render/source/prepared_picture.h"
 
 // Decodes pictures the viewer is likely to show next on worker threads of its own and keeps
-// at most two of them under a memory cap. All calls are made from one thread (the window's);
-// the workers only ever touch the prefetcher's own queue and cache, never the viewer state.
+// at most two of them under a memory cap; what it keeps, drops and decodes next is
+// planPrefetch's. All calls are made from one thread (the window's) and never touch the file
+// system; the workers only ever touch the prefetcher's own queue and cache, never the viewer
+// state.
 // Two workers let the two wanted pictures decode at once: while the window waits for the
 // first picture, the second decodes on the other core. The second worker takes only what
 // the first leaves, at a lower priority, so that it never slows the picture awaited.
@@ -44,6 +47,10 @@ class Prefetcher {
     void request(std::vector<std::filesystem::path> files, int32_t surfaceWidth = 0,
                  int32_t surfaceHeight = 0);
 
+    // The window's surface size (device pixels), as request takes it, for what is asked for
+    // next: the awaited picture's decode is asked for as soon as it is awaited.
+    void setSurface(int32_t surfaceWidth, int32_t surfaceHeight);
+
     // The largest area the window may show a picture in (the largest screen, in device
     // pixels): pictures requested without a surface size are reduced for it on decoding.
     void setScreenArea(FitArea area);
@@ -52,29 +59,28 @@ class Prefetcher {
     // no area. Lets the first picture start before the application is up.
     void awaitScreenArea();
 
-    // The picture decoded for file, taken out of the cache, when it is there and the file
-    // still has the size and modification time it had when it was read; waits for it when
-    // it is being decoded right now. Nothing otherwise, also for failed decodes: the caller
-    // then decodes the file itself. Never gives a picture of another file.
-    std::optional<PreparedPicture> take(const std::filesystem::path& file);
-
-    // Never waits: the decode of file, failed ones included, when it has ended and the file
-    // is unchanged since; nothing while it is queued or under way, or when it is not wanted.
+    // Never waits, never touches the file system: the decode of file, failed ones included,
+    // once it has ended and file is the picture the window waits for (await), read since the
+    // window began to wait for it or found unchanged since by a worker's check. Nothing while
+    // it is queued, under way or being checked (onDecoded follows), or when it is not awaited.
+    // Taken out: the file is no longer awaited nor wanted until asked for again.
     std::optional<PreparedPicture> takeResult(const std::filesystem::path& file);
 
     // The window waits for file, until it is shown (an empty path): once decoded it stays as
-    // it is, not fitted again for a surface of another size (the window fits it sooner).
+    // it is, not fitted again for a surface of another size (the window fits it sooner). A
+    // picture of it decoded before is given only after a worker has found the file unchanged.
     void await(const std::filesystem::path& file);
 
     // Whether file is being decoded right now for a take.
     bool decoding(const std::filesystem::path& file) const;
     // Waits until file is no longer being decoded, at most limit; false when it still is.
     bool waitForDecode(const std::filesystem::path& file, std::chrono::milliseconds limit);
-    // Whether file is wanted and not decoded yet (queued or under way).
+    // Whether file is wanted and not decoded yet (queued or under way), or being checked.
     bool coming(const std::filesystem::path& file) const;
 
     // Called on the worker's thread each time a decode of a wanted file ends, kept or
-    // failed. Replacing it waits for a call under way to return.
+    // failed, and when a check finds the awaited file unchanged. Replacing it waits for a call
+    // under way to return.
     void setOnDecoded(std::function<void(const std::filesystem::path&)> onDecoded);
 
     // Frees a picture on a thread of its own: giving back a large picture's memory takes
@@ -96,13 +102,12 @@ class Prefetcher {
     static size_t defaultCapBytes();
 
     static constexpr size_t kMaxPictures = 2;
-    static constexpr size_t kWorkers = 2;
+    static constexpr size_t kWorkers = 2;  // decoders; a third thread checks files' versions
 
   private:
     // A decode under way; one that is no longer wanted is dropped when it ends.
     struct InFlight {
         std::filesystem::path file;
-        bool byFirstWorker = false;
         bool ahead = false;  // decoded under the cap, not for the window waiting
         bool wanted = true;
         std::stop_source stop;
@@ -111,19 +116,26 @@ class Prefetcher {
             stop.request_stop();
         }
     };
+    // A decode ended, kept or failed (status), for the window to take.
+    struct Held {
+        PreparedPicture prepared;
+        // serial_ when its file was last read or its version checked: the window takes it
+        // only when that was since it began to wait for it (awaitedSerial_).
+        uint64_t checkedSerial = 0;
+        bool checking = false;
+    };
 
     void run(size_t index);
+    void perform(const PrefetchPlan::Job& job, std::unique_lock<std::mutex>& lock);
     void reap();
-    bool wanted(const std::filesystem::path& file) const;
-    size_t cachedBytes() const;
+    void replan();
+    std::deque<PrefetchPlan::Job>::iterator nextJob(size_t index);
+    std::vector<Held>::iterator heldOf(const std::filesystem::path& file);
     bool decodingWanted(const std::filesystem::path& file) const;
-    bool firstWorkerBusy() const;
-    bool roomForAnother() const;
-    bool awaitedQueued() const;
-    void keep(PreparedPicture&& prepared, bool ahead);
-    void trim();
-    std::vector<PreparedPicture>::iterator staleFit();
-    void work(PreparedPicture&& prepared, std::unique_lock<std::mutex>& lock, bool firstWorker);
+    void keep(Held&& held, bool ahead);
+    void check(const std::filesystem::path& file, std::unique_lock<std::mutex>& lock);
+    void work(Held&& held, std::unique_lock<std::mutex>& lock);
+    void notifyDecoded(const std::filesystem::path& file, std::unique_lock<std::mutex>& lock);
 
     const size_t capBytes_;
     const Prepare prepare_;
@@ -131,12 +143,15 @@ class Prefetcher {
     std::condition_variable wake_;  // work queued or stop
     std::condition_variable idle_;  // a decode ended
     std::vector<std::filesystem::path> wanted_;
-    std::deque<std::filesystem::path> queue_;
-    std::vector<PreparedPicture> cache_;
-    std::vector<PreparedPicture> failed_;  // of wanted files, for takeResult
+    std::deque<PrefetchPlan::Job> queue_;  // the policy's plan, made again on every change
+    std::vector<Held> held_;
     // Wanted files too large to decode ahead: decoded only once the window waits for them.
     std::vector<std::filesystem::path> deferred_;
     std::filesystem::path awaited_;
+    uint64_t serial_ = 0;  // counts the pictures the window began to wait for
+    uint64_t awaitedSerial_ = 0;
+    size_t checking_ = 0;  // checks under way
+    bool firstWorkerBusy_ = false;
     std::list<InFlight> decoding_;
     size_t lastBytes_ = 0;
     int32_t surfaceWidth_ = 0;
