@@ -535,12 +535,9 @@ TEST_F(WindowPrefetch, PictureRewrittenAfterPrefetchShowsItsNewContent) {
     EXPECT_EQ(centre(), QColor(Qt::magenta));
 }
 
-// How soon the window answers a key; the thread sanitizer slows everything several times.
-#if defined(__SANITIZE_THREAD__)
+// A key the hanging file held would wait the 2 s the probe holds the window's thread; one
+// answered at once comes back well within a second, also on a loaded machine under a sanitizer.
 constexpr auto kAnswerWithin = std::chrono::milliseconds(1000);
-#else
-constexpr auto kAnswerWithin = std::chrono::milliseconds(100);
-#endif
 
 // Probes of the file system: which thread calls it, and a file whose calls hang.
 std::atomic<std::thread::id> windowThread;
@@ -625,6 +622,7 @@ TEST_F(WindowPrefetch, HangingFileHoldsOnlyItsOwnPicture) {
     EXPECT_TRUE(answered(Qt::Key_Left));  // held at most 250 ms for p2, then on to p1
     EXPECT_TRUE(QTest::qWaitFor([&] { return fixture.title() == "Quillmere - p1.png"; }, 2000));
     EXPECT_TRUE(fixture.window->busy()) << "p1's picture stays coming";
+    EXPECT_EQ(callsOnTheWindow, 0);
     installed.release();
     fixture.waitIdle();
     EXPECT_EQ(centre(), colours[1]);
