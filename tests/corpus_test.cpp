@@ -213,9 +213,20 @@ std::string numbered(size_t index, const std::string& tail) {
     return prefix + tail;
 }
 
+// The thread sanitizer looks at the hand-offs between the window and the workers, which every
+// file takes alike: a quarter of the corpus shows it as much, in a quarter of its three minutes.
+#if defined(__SANITIZE_THREAD__)
+constexpr size_t kCorpusStride = 4;
+#else
+constexpr size_t kCorpusStride = 1;
+#endif
+
 TEST(CorruptionCorpus, TheWindowSurvivesEveryFileAndShowsTheNextGoodOne) {
     quietDecoderLogs();
-    const std::vector<CorruptFile> corpus = corruptionCorpus();
+    const std::vector<CorruptFile> whole = corruptionCorpus();
+    std::vector<CorruptFile> corpus;
+    for (size_t i = 0; i < whole.size(); i += kCorpusStride)
+        corpus.push_back(whole[i]);
     TempFolder folder;
     std::vector<std::string> badNames;
     for (size_t i = 0; i < corpus.size(); ++i) {
