@@ -200,11 +200,3 @@ bool removeEntry(PictureListState& list, const std::filesystem::path& path) {
     removeCurrentEntry(list);
     return true;
 }
-
-bool deletePicture(PictureListState& list, const std::filesystem::path& path) {
-    const auto& entries = list.pictureList;
-    const bool listed = std::any_of(entries.begin(), entries.end(), [&](const auto& entry) {
-        return entry.native() == path.native();
-    });
-    return listed && removePictureFile(path) && removeEntry(list, path);
-}

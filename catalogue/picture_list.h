@@ -85,12 +85,6 @@ std::vector<std::filesystem::path> neighbourPaths(const PictureListState& list, 
 // (a file already gone, or a folder in its place, counts as removed).
 bool removePictureFile(const std::filesystem::path& path);
 
-// Deletes the picture at path and removes its entry, wherever the list now holds it: the
-// index then names the entry that followed it, 0 when the removed one was last, or -1 when
-// the list is empty. A list that holds no entry for path, or a file that stays, changes
-// nothing; returns whether the entry was removed.
-bool deletePicture(PictureListState& list, const std::filesystem::path& path);
-
 // Removes the entry for path, wherever the list now holds it, as removeCurrentEntry does;
 // returns whether the list held one.
 bool removeEntry(PictureListState& list, const std::filesystem::path& path);
